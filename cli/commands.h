@@ -1,0 +1,13 @@
+// takto-cli's command table. Each command file registers its commands at start-up.
+#pragma once
+
+// Exit codes: 0 done, 1 the file or song was refused, 2 bad usage.
+using CommandFn = int (*)(int argc, char** argv);  // argv[0] is the command name
+
+bool register_command(const char* name, const char* usage, CommandFn fn);
+
+// Prints "usage: takto-cli USAGE" to stderr and returns 2.
+int usage_error(const char* usage);
+
+// Starts the headless host and the empty song for a command; 0 when ready.
+int start_song();

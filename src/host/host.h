@@ -1,0 +1,27 @@
+// The platform services the core calls. Every host backend (headless, desktop,
+// Windows) implements these free functions; nothing in the core includes a
+// platform header.
+#pragma once
+
+#include <cstddef>
+
+// Shows a modal message (caption "デバッグ情報") and returns when it is closed.
+// Text is Shift-JIS. Callable from any thread.
+void alert_box(const char* text);
+
+// The system's open and save dialogs. They start from the current file_name and,
+// when the user chooses a file, store its path there (a name without extension
+// gets ".sqf") and return nonzero. Cancel returns 0 and leaves file_name alone.
+int ask_open_name();
+int ask_save_name();
+
+// The current song file name: zero-terminated Shift-JIS path, at most 259 bytes.
+constexpr std::size_t FILE_NAME_SIZE = 260;
+extern char file_name[FILE_NAME_SIZE];
+
+// file_name is written by the window thread (dropped files) as well as by the
+// application thread. Writers outside the application thread use set_file_name;
+// load and save work on a copy taken with copy_file_name, so a drop during a
+// load or save cannot change the name that operation is using.
+void set_file_name(const char* name);
+void copy_file_name(char out[FILE_NAME_SIZE]);

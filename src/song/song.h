@@ -1,0 +1,162 @@
+// The song: one byte image that is both the in-memory song and the SQF file.
+// A 1,414-byte header and 18 track blocks back to back; little-endian numbers,
+// Shift-JIS text padded with spaces.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::size_t SONG_IMAGE_SIZE = 1180990;
+constexpr int TRACK_COUNT = 18;
+
+struct SongImage {
+  std::uint8_t bytes[SONG_IMAGE_SIZE];
+};
+
+// Allocated by the first new_song and kept until the program ends.
+extern SongImage* song_image;
+inline std::uint8_t* image() { return song_image->bytes; }
+
+// Header (SongHeader) offsets.
+constexpr std::size_t SONG_MAGIC = 0;  // 28 bytes
+constexpr char SONG_MAGIC_TEXT[] = "SQF SONG FILE FOR TAKTO V1.0";
+constexpr std::size_t SONG_MAGIC_LEN = 28;
+constexpr std::size_t SONG_TITLE = 32;      // 64 bytes
+constexpr std::size_t SONG_TITLE_LEN = 64;
+constexpr std::size_t SONG_MEMO = 96;       // 12 lines of 28 bytes
+constexpr std::size_t SONG_MEMO_LINE = 28;
+constexpr std::size_t SONG_MEMO_LINES = 12;
+constexpr std::size_t SONG_TIMEBASE = 448;
+constexpr std::size_t SONG_TEMPO = 449;
+constexpr std::size_t SONG_BEAT = 450;      // numerator, denominator
+constexpr std::size_t SONG_KEY = 452;
+constexpr std::size_t SONG_PLAY_BIAS = 453;
+constexpr std::size_t SONG_RHYTHM_NAMES = 518;  // 32 entries of 16 bytes
+constexpr std::size_t RHYTHM_NAME_SIZE = 16;
+constexpr std::size_t RHYTHM_NAME_COUNT = 32;
+constexpr std::size_t RHYTHM_NAME_NOTE = 14;
+constexpr std::size_t SONG_USER_EXCLUSIVES = 1030;  // 8 entries of 48 bytes
+constexpr std::size_t USER_EXCLUSIVE_SIZE = 48;
+constexpr std::size_t USER_EXCLUSIVE_COUNT = 8;
+constexpr std::size_t USER_EXCLUSIVE_TEMPLATE = 24;  // 24 template bytes
+constexpr std::size_t SONG_HEADER_SIZE = 1414;
+
+// Track block (TrackBuffer) offsets from the block's start.
+constexpr std::size_t TRACK_LENGTH = 0;  // 16-bit length of the whole block
+constexpr std::size_t TRACK_NUMBER = 2;
+constexpr std::size_t TRACK_RHYTHM = 3;
+constexpr std::size_t TRACK_CHANNEL = 4;
+constexpr std::size_t TRACK_KEY_PLUS = 5;
+constexpr std::size_t TRACK_STEP_PLUS = 6;
+constexpr std::size_t TRACK_MODE = 7;
+constexpr std::size_t TRACK_MEMO = 8;  // 36 bytes
+constexpr std::size_t TRACK_MEMO_LEN = 36;
+constexpr std::size_t TRACK_HEAD_SIZE = 44;  // offset of the first event
+constexpr std::size_t EMPTY_TRACK_SIZE = 48;
+constexpr std::size_t MAX_TRACK_SIZE = 65532;
+constexpr int MAX_TRACK_EVENTS = 16371;  // besides the end event
+constexpr std::size_t EMPTY_SONG_SIZE = SONG_HEADER_SIZE + TRACK_COUNT * EMPTY_TRACK_SIZE;
+
+// Event record: code, step, byte2, byte3.
+struct Event {
+  std::uint8_t code, step, byte2, byte3;
+};
+
+// Event codes. 0-127 are notes.
+enum : std::uint8_t {
+  EV_USER_EXCL0 = 144,  // to 151
+  EV_TRACK_EXCL = 152,
+  EV_ROL_BASE = 221,
+  EV_ROL_PARA = 222,
+  EV_ROL_DEV = 223,
+  EV_BANK_PRG = 226,
+  EV_KEY_SCAN = 229,
+  EV_MIDI_CH = 230,
+  EV_TEMPO = 231,
+  EV_AFTER_C = 234,
+  EV_CONTROL = 235,
+  EV_PROGRAM = 236,
+  EV_AFTER_K = 237,
+  EV_PITCH = 238,
+  EV_MUSIC_KEY = 245,
+  EV_COMMENT = 246,
+  EV_CONTINUE = 247,
+  EV_REPEAT_END = 248,
+  EV_REPEAT_START = 249,
+  EV_SAME_MEASURE = 252,
+  EV_MEASURE_END = 253,
+  EV_END = 254,
+};
+
+// Key code: bits 0-2 sharps or flats, bit 3 flats, bit 4 minor.
+extern const char KEY_NAMES[65];         // 32 names of two characters
+extern const std::uint8_t TONIC_PITCH[16];  // tonic pitch class by the low 4 bits
+// The two characters of a key code's name (not zero-terminated).
+inline const char* key_name(std::uint8_t key) { return KEY_NAMES + 2 * (key & 31); }
+
+// Track table: image offset of each block's length field. Valid after
+// rebuild_track_table; the editing operations keep it up to date.
+extern std::uint32_t start[TRACK_COUNT];
+
+// Track being edited (0-17), shared by the editor, the screens and play start.
+extern int current_track;
+
+inline unsigned read16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
+inline void write16(std::uint8_t* p, unsigned v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline unsigned track_length(int t) { return read16(image() + start[t]); }
+inline std::uint32_t first_event(int t) { return start[t] + TRACK_HEAD_SIZE; }
+// Image offset just past track t's block.
+inline std::uint32_t track_end(int t) { return start[t] + track_length(t); }
+
+// Same-measure event fields: the referenced measure (0-based, 10 bits) and the
+// link (offset from the track's start of that measure's first event).
+inline unsigned same_measure_ref(const std::uint8_t* ev) { return ev[1] + 256u * (ev[2] & 3); }
+inline unsigned same_measure_link(const std::uint8_t* ev) { return (ev[2] & 252u) + 256u * ev[3]; }
+
+// Rebuilds start from the block lengths in the image (track 1 at 1414).
+void rebuild_track_table();
+// Used length of the image, walked from offset 1414 through the 18 lengths.
+std::size_t used_length();
+
+// Checks the invariants of a song image of `size` bytes (a file's content):
+// the header is whole, every block has a length of 44 + 4k (k >= 1) inside the
+// size, ends with its only end-of-track event, and every continuation event
+// follows an exclusive, a comment or another continuation. Returns nullptr when
+// sound, else a short description of the first fault.
+const char* song_damage(const std::uint8_t* bytes, std::size_t size);
+
+// --- Loading and saving (file name from file_name) ---
+
+// Allocates the image on first use and fills it with the empty song.
+// 0 on success, 1 when memory is short.
+int new_song();
+// Reads the file into the image. 1 when loaded, 0 when refused (with a message).
+int load_song();
+// Takes a file's bytes as load_song does after reading them. 1 when loaded.
+int load_song_bytes(const std::uint8_t* bytes, std::size_t size);
+// Writes the used part of the image. 0 when saved, 1 when it failed (with a
+// message); the previous file stays whole on failure.
+int save_song();
+
+// --- Event list editing (positions are image offsets in current_track) ---
+
+// Inserts n zeroed events at p. 0, or 1 when refused (track full, bad position).
+int open_gap(std::uint32_t p, int n);
+// Removes the n events from p. 0, or 1 when refused (would reach the end event).
+int close_gap(std::uint32_t p, int n);
+// Adds delta to every same-measure reference of the current track whose
+// 1-based number is at least from, resetting its link to 44.
+void renumber_measure_refs(int from, int delta);
+// Recomputes the links of a track's same-measure events from their numbers.
+void relink_track(int t);
+void relink_measures();
+
+// Measure-structure edits at cursor position p in measure k (1-based). They
+// update k (and p) as the cursor moves and return 0, or 1 when refused, in
+// which case nothing changed.
+int insert_same_measure(std::uint32_t p, int& k);
+int insert_measure_end(std::uint32_t& p, int& k);
+int delete_event(std::uint32_t p, int& k);
