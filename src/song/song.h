@@ -60,6 +60,7 @@ constexpr std::size_t EMPTY_SONG_SIZE = SONG_HEADER_SIZE + TRACK_COUNT * EMPTY_T
 // Event record: code, step, byte2, byte3.
 struct Event {
   std::uint8_t code, step, byte2, byte3;
+  friend bool operator==(const Event&, const Event&) = default;
 };
 
 // Event codes. 0-127 are notes.

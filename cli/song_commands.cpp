@@ -1,0 +1,98 @@
+// takto-cli: new, check, dump, resave.
+#include <cstdio>
+#include <string>
+
+#include "cli/commands.h"
+#include "host/headless/headless.h"
+#include "host/host.h"
+#include "song/song.h"
+
+namespace {
+
+void print_alerts() {
+  for (const std::string& text : headless_alerts()) std::fprintf(stderr, "%s\n", text.c_str());
+  headless_clear_alerts();
+}
+
+// Loads a song the way the command menu does, followed by the player's rebuild
+// of the track table. 0 when loaded; the message is on stderr otherwise.
+int load(const char* name) {
+  if (start_song() != 0) return 1;
+  if (std::string(name).size() >= FILE_NAME_SIZE) {
+    std::fprintf(stderr, "File name too long\n");
+    return 1;
+  }
+  set_file_name(name);
+  int loaded = load_song();
+  rebuild_track_table();
+  if (!loaded) {
+    print_alerts();
+    return 1;
+  }
+  return 0;
+}
+
+int save(const char* name) {
+  if (std::string(name).size() >= FILE_NAME_SIZE) {
+    std::fprintf(stderr, "File name too long\n");
+    return 1;
+  }
+  set_file_name(name);
+  if (save_song() != 0) {
+    print_alerts();
+    return 1;
+  }
+  return 0;
+}
+
+int cmd_new(int argc, char** argv) {
+  if (argc != 2) return usage_error("new OUT.sqf");
+  if (start_song() != 0) return 1;
+  return save(argv[1]);
+}
+
+int cmd_check(int argc, char** argv) {
+  if (argc != 2) return usage_error("check FILE");
+  if (load(argv[1]) != 0) return 1;
+  std::printf("ok\n");
+  return 0;
+}
+
+std::string trimmed(std::size_t offset, std::size_t len) {
+  std::string s(reinterpret_cast<const char*>(image() + offset), len);
+  while (!s.empty() && (s.back() == ' ' || s.back() == 0)) s.pop_back();
+  return s;
+}
+
+int cmd_dump(int argc, char** argv) {
+  if (argc != 2) return usage_error("dump FILE");
+  if (load(argv[1]) != 0) return 1;
+  const std::uint8_t* s = image();
+  std::printf("title %s\n", trimmed(SONG_TITLE, SONG_TITLE_LEN).c_str());
+  std::printf("tempo %u\n", s[SONG_TEMPO]);
+  std::printf("key %u %.2s\n", s[SONG_KEY], key_name(s[SONG_KEY]));
+  std::printf("play_bias %u\n", s[SONG_PLAY_BIAS]);
+  std::printf("used %zu\n", used_length());
+  for (int t = 0; t < TRACK_COUNT; ++t) {
+    std::uint32_t end = track_end(t);
+    for (std::uint32_t p = first_event(t); p < end; p += 4) {
+      const std::uint8_t* ev = s + p;
+      std::printf("%d %u %u %u %u %u\n", t + 1, p - start[t], ev[0], ev[1], ev[2], ev[3]);
+    }
+  }
+  return 0;
+}
+
+int cmd_resave(int argc, char** argv) {
+  if (argc != 3) return usage_error("resave IN.sqf OUT.sqf");
+  if (load(argv[1]) != 0) return 1;
+  relink_measures();
+  return save(argv[2]);
+}
+
+const bool registered = register_command("new", "new OUT.sqf", cmd_new) &&
+                        register_command("check", "check FILE", cmd_check) &&
+                        register_command("dump", "dump FILE", cmd_dump) &&
+                        register_command("resave", "resave IN.sqf OUT.sqf", cmd_resave);
+
+}  // namespace

@@ -1,0 +1,108 @@
+// Loads arbitrary bytes as a song, then relinks and edits what was loaded,
+// checking the image invariants after every operation.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "common/song_builder.h"
+#include "host/headless/headless.h"
+
+namespace {
+
+void check_song() {
+  std::size_t used = used_length();
+  if (const char* damage = song_damage(image(), used)) {
+    std::fprintf(stderr, "invariant broken: %s\n", damage);
+    std::abort();
+  }
+  std::uint32_t table[TRACK_COUNT];
+  std::memcpy(table, start, sizeof table);
+  rebuild_track_table();
+  if (std::memcmp(table, start, sizeof table) != 0) {
+    std::fprintf(stderr, "track table out of step\n");
+    std::abort();
+  }
+}
+
+struct Reader {
+  const std::uint8_t* p;
+  std::size_t n;
+  bool more() const { return n > 0; }
+  std::uint8_t byte() {
+    if (!n) return 0;
+    --n;
+    return *p++;
+  }
+  unsigned word() { return byte() | (byte() << 8); }
+};
+
+// Builds a sound song from bytes: events of up to 64 per track, continuation
+// events only where one may stand.
+void song_from(Reader& in) {
+  new_song();
+  std::vector<std::vector<Event>> tracks(TRACK_COUNT);
+  for (auto& events : tracks) {
+    int count = in.byte() % 64;
+    for (int i = 0; i < count && in.more(); ++i) {
+      Event ev{in.byte(), in.byte(), in.byte(), in.byte()};
+      if (ev.code == EV_END) ev.code = EV_MEASURE_END;
+      std::uint8_t prev = events.empty() ? 0 : events.back().code;
+      if (ev.code == EV_CONTINUE && prev != EV_TRACK_EXCL && prev != EV_COMMENT && prev != EV_CONTINUE)
+        ev.code = EV_COMMENT;
+      events.push_back(ev);
+    }
+  }
+  set_tracks(tracks);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static bool once = [] {
+    headless_echo_alerts(false);
+    return new_song() == 0;
+  }();
+  (void)once;
+  headless_clear_alerts();
+  if (size < 2) return 0;
+  Reader in{data + 2, size - 2};
+  // The first byte chooses: a file image, or a song built from the bytes.
+  if (data[0] & 1) {
+    std::size_t file_size = std::min<std::size_t>(size - 2, 4 + (data[1] << 12));
+    new_song();
+    int loaded = load_song_bytes(data + 2, file_size);
+    rebuild_track_table();
+    if (!loaded) {
+      check_song();
+      return 0;
+    }
+    in = Reader{data + 2 + file_size, size - 2 - file_size};
+  } else {
+    song_from(in);
+  }
+  check_song();
+  relink_measures();
+  check_song();
+  while (in.more()) {
+    current_track = in.byte() % TRACK_COUNT;
+    unsigned events = (track_length(current_track) - TRACK_HEAD_SIZE) / 4;
+    std::uint32_t p = first_event(current_track) + 4 * (in.word() % events);
+    int k = 1 + in.byte() % 8;
+    switch (in.byte() % 8) {
+      case 0: open_gap(p, 1 + in.byte() % 4); break;
+      case 1: close_gap(p, 1 + in.byte() % 4); break;
+      case 2: insert_same_measure(p, k); break;
+      case 3: insert_measure_end(p, k); break;
+      case 4: delete_event(p, k); break;
+      case 5: renumber_measure_refs(1 + in.word() % 1100, static_cast<int>(in.byte() % 5) - 2); break;
+      case 6: relink_track(current_track); break;
+      default: open_gap(p + 4 * in.byte(), 1); break;  // positions past the track are refused
+    }
+    check_song();
+  }
+  relink_measures();
+  check_song();
+  return 0;
+}

@@ -1,0 +1,264 @@
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+#include "song/song.h"
+
+SongImage* song_image = nullptr;
+std::uint32_t start[TRACK_COUNT];
+int current_track = 0;
+
+const char KEY_NAMES[65] = "C G D A E B F#C#C F BbEbAbDbGbCbA E B F#C#G#D#A#A D G C F BbEbAb";
+const std::uint8_t TONIC_PITCH[16] = {0, 7, 2, 9, 4, 11, 6, 1, 0, 5, 10, 3, 8, 1, 6, 11};
+
+namespace {
+
+// Rows of the default rhythm-name table: a 14-character name, then the note
+// number as a character.
+const char* const DEFAULT_RHYTHM_NAMES[RHYTHM_NAME_COUNT] = {
+    "HandClap      '", "MuteHighConga >", "OpenHighConga ?", "LowConga      @",
+    "CrashCymbal1  1", "RideCymbal1   3", "PedalHi-hat   ,", "OpenHi-hat    .",
+    "ClosedHi-hat  *", "HighTom2      0", "MidTom2       -", "LowTom2       )",
+    "SideStick     %", "SnareDrum2    (", "SnareDrum1    &", "KickDrum1     $",
+    "HighTimbale   A", "LowTimbale    B", "Cowbell       8", "HighBongo     <",
+    "LowBongo      =", "HighAgogo     C", "LowAgogo      D", "Tambourine    6",
+    "Claves        K", "Maracas       F", "LongLowWhistleH", "ShortHiWhistleG",
+    "Cabasa        E", "ShortGuiro    I", "MuteTriangle  P", "OpenTriangle  Q",
+};
+
+// "メモリが足りません" in Shift-JIS.
+const char OUT_OF_MEMORY[] =
+    "\x83\x81\x83\x82\x83\x8a\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+
+std::string damage_text;
+
+}  // namespace
+
+void rebuild_track_table() {
+  std::uint32_t pos = SONG_HEADER_SIZE;
+  for (int t = 0; t < TRACK_COUNT; ++t) {
+    start[t] = pos;
+    pos += read16(image() + pos);
+  }
+}
+
+std::size_t used_length() {
+  std::size_t pos = SONG_HEADER_SIZE;
+  for (int t = 0; t < TRACK_COUNT && pos + 2 <= SONG_IMAGE_SIZE; ++t) pos += read16(image() + pos);
+  return pos < SONG_IMAGE_SIZE ? pos : SONG_IMAGE_SIZE;
+}
+
+const char* song_damage(const std::uint8_t* bytes, std::size_t size) {
+  if (size > SONG_IMAGE_SIZE) return "file too large";
+  if (size < EMPTY_SONG_SIZE) return "file too short for a song";
+  std::size_t pos = SONG_HEADER_SIZE;
+  for (int t = 0; t < TRACK_COUNT; ++t) {
+    auto fault = [&](const char* what) {
+      damage_text = "track " + std::to_string(t + 1) + ": " + what;
+      return damage_text.c_str();
+    };
+    if (pos + 2 > size) return fault("block missing");
+    unsigned len = read16(bytes + pos);
+    if (len < EMPTY_TRACK_SIZE || (len - TRACK_HEAD_SIZE) % 4 != 0) return fault("bad block length");
+    if (pos + len > size) return fault("block runs past the end of the file");
+    std::size_t last = pos + len - 4;
+    std::uint8_t prev = EV_END;  // nothing before the first event
+    for (std::size_t e = pos + TRACK_HEAD_SIZE; e < last; e += 4) {
+      std::uint8_t code = bytes[e];
+      if (code == EV_END) return fault("end of track before the block's end");
+      if (code == EV_CONTINUE && prev != EV_TRACK_EXCL && prev != EV_COMMENT && prev != EV_CONTINUE)
+        return fault("continuation event without an exclusive or comment");
+      prev = code;
+    }
+    if (bytes[last] != EV_END) return fault("no end of track");
+    pos += len;
+  }
+  return nullptr;
+}
+
+int new_song() {
+  if (!song_image) {
+    song_image = new (std::nothrow) SongImage;
+    if (!song_image) {
+      alert_box(OUT_OF_MEMORY);
+      return 1;
+    }
+  }
+  std::uint8_t* s = image();
+  std::memcpy(s + SONG_MAGIC, SONG_MAGIC_TEXT, SONG_MAGIC_LEN);
+  s[28] = 13;
+  s[29] = 10;
+  s[30] = 0;
+  s[31] = 0;
+  std::memset(s + SONG_TITLE, ' ', 432 - SONG_TITLE);
+  std::memset(s + 432, 64, 16);
+  s[SONG_TIMEBASE] = 48;
+  s[SONG_TEMPO] = 120;
+  s[SONG_BEAT] = 4;
+  s[SONG_BEAT + 1] = 4;
+  s[SONG_KEY] = 0;
+  s[SONG_PLAY_BIAS] = 0;
+  std::memset(s + 454, 0, 518 - 454);
+  s[486] = 18;
+  for (std::size_t j = 0; j < RHYTHM_NAME_COUNT; ++j) {
+    std::uint8_t* e = s + SONG_RHYTHM_NAMES + RHYTHM_NAME_SIZE * j;
+    std::memcpy(e, DEFAULT_RHYTHM_NAMES[j], 15);
+    e[15] = 1;
+  }
+  for (std::size_t n = 0; n < USER_EXCLUSIVE_COUNT; ++n) {
+    std::uint8_t* e = s + SONG_USER_EXCLUSIVES + USER_EXCLUSIVE_SIZE * n;
+    std::memcpy(e, "USER EXCLUSIVE 1        ", 24);
+    e[15] = static_cast<std::uint8_t>('0' + n);
+    std::memset(e + USER_EXCLUSIVE_TEMPLATE, EV_CONTINUE, 24);
+  }
+  for (int i = 0; i < TRACK_COUNT; ++i) {
+    std::uint8_t* b = s + SONG_HEADER_SIZE + EMPTY_TRACK_SIZE * i;
+    write16(b + TRACK_LENGTH, EMPTY_TRACK_SIZE);
+    b[TRACK_NUMBER] = static_cast<std::uint8_t>(i + 1);
+    b[TRACK_RHYTHM] = 0;
+    b[TRACK_CHANNEL] = static_cast<std::uint8_t>(i < 16 ? i : 255);
+    b[TRACK_KEY_PLUS] = 0;
+    b[TRACK_STEP_PLUS] = 0;
+    b[TRACK_MODE] = 0;
+    std::memset(b + TRACK_MEMO, ' ', TRACK_MEMO_LEN);
+    std::memset(b + TRACK_HEAD_SIZE, EV_END, 4);
+  }
+  return 0;
+}
+
+int load_song_bytes(const std::uint8_t* bytes, std::size_t size) {
+  if (size == 0) {
+    alert_box("File size 0 or directory");
+    return 0;
+  }
+  if (size > SONG_IMAGE_SIZE) {
+    alert_box("Too big file");
+    return 0;
+  }
+  if (size < SONG_MAGIC_LEN || std::memcmp(bytes, SONG_MAGIC_TEXT, SONG_MAGIC_LEN) != 0) {
+    alert_box("Not SQF format file");
+    new_song();
+    return 0;
+  }
+  // A damaged song is refused whole, so nothing later can step outside a track.
+  if (const char* damage = song_damage(bytes, size)) {
+    std::string text = std::string("Damaged SQF file (") + damage + ")";
+    alert_box(text.c_str());
+    return 0;
+  }
+  // Bytes past the file's end keep what they held.
+  std::memcpy(image(), bytes, size);
+  return 1;
+}
+
+int load_song() {
+  char name[FILE_NAME_SIZE];
+  copy_file_name(name);
+  std::error_code ec;
+  std::filesystem::path path(name);
+  if (name[0] == 0 || !std::filesystem::exists(path, ec)) {
+    alert_box("File not found");
+    return 0;
+  }
+  if (std::filesystem::is_directory(path, ec)) {
+    alert_box("File size 0 or directory");
+    return 0;
+  }
+  std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) {
+    alert_box("File read failed");
+    return 0;
+  }
+  if (size == 0) {
+    alert_box("File size 0 or directory");
+    return 0;
+  }
+  if (size > SONG_IMAGE_SIZE) {
+    alert_box("Too big file");
+    return 0;
+  }
+  std::FILE* f = std::fopen(name, "rb");
+  if (!f) {
+    alert_box("File open failed");
+    return 0;
+  }
+  // One byte more than allowed, to notice a file that grew since its size was taken.
+  std::vector<std::uint8_t> buffer(SONG_IMAGE_SIZE + 1);
+  std::size_t got = std::fread(buffer.data(), 1, buffer.size(), f);
+  bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed || got < size) {
+    alert_box("File read failed");
+    return 0;
+  }
+  return load_song_bytes(buffer.data(), got);
+}
+
+namespace {
+
+// Name of a fresh temporary file beside the target.
+std::string temporary_name(const std::string& target) {
+  std::random_device rd;
+  char suffix[32];
+  std::snprintf(suffix, sizeof suffix, ".%08x.tmp", rd());
+  return target + suffix;
+}
+
+bool write_all(const std::string& path, const std::uint8_t* bytes, std::size_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(bytes, 1, size, f) == size;
+  ok = std::fflush(f) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  return ok;
+}
+
+}  // namespace
+
+int save_song() {
+  char name[FILE_NAME_SIZE];
+  copy_file_name(name);
+  std::string target(name);
+  std::size_t size = used_length();
+  std::error_code ec;
+  namespace fs = std::filesystem;
+
+  // A target that exists must be a file we may write to; test without truncating it.
+  bool exists = fs::exists(target, ec);
+  if (target.empty() || (exists && fs::is_directory(target, ec))) {
+    alert_box("File save failed");
+    return 1;
+  }
+  if (exists) {
+    std::FILE* probe = std::fopen(name, "r+b");
+    if (!probe) {
+      alert_box("File save failed");
+      return 1;
+    }
+    std::fclose(probe);
+  }
+
+  // The old file is replaced only once the new one is completely written.
+  std::string temp = temporary_name(target);
+  if (!write_all(temp, image(), size)) {
+    fs::remove(temp, ec);
+    alert_box("File save failed");
+    return 1;
+  }
+  if (exists) {
+    fs::perms mode = fs::status(target, ec).permissions();
+    if (!ec) fs::permissions(temp, mode, ec);
+  }
+  fs::rename(temp, target, ec);
+  if (ec) {
+    fs::remove(temp, ec);
+    alert_box("File save failed");
+    return 1;
+  }
+  return 0;
+}
