@@ -25,3 +25,15 @@ extern char file_name[FILE_NAME_SIZE];
 // load or save cannot change the name that operation is using.
 void set_file_name(const char* name);
 void copy_file_name(char out[FILE_NAME_SIZE]);
+
+// Text output into the picture (screen_bitmap, see host/screen.h) at pixel
+// (px, py), the top-left corner of the first cell: n Shift-JIS bytes, a single
+// byte 8 pixels wide and a double-byte pair 16, 16 rows high, the background
+// painted (opaque). fore and back are colour-table indices. Cut at the edges
+// of the picture. Called with the text screen's lock held; the output must be
+// in the pixel memory when it returns.
+void host_text_out(int px, int py, const char* text, int n, int fore, int back);
+// Copies the whole 640 x 400 picture to the window. Called with the lock held.
+void host_present();
+// Sleeps about one millisecond.
+void host_sleep_1ms();

@@ -13,3 +13,6 @@ void headless_echo_alerts(bool on);
 // What the next file dialogs answer: a file name, or cancel (the default).
 void headless_answer_dialogs(const char* name);
 void headless_cancel_dialogs();
+
+// How many times the picture has been copied to the (absent) window.
+int headless_present_count();
