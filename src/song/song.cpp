@@ -131,26 +131,32 @@ int new_song() {
   return 0;
 }
 
+namespace {
+
+int refuse(const char* text) {
+  alert_box(text);
+  return 0;
+}
+
+// The size checks, made before anything is read.
+const char* size_fault(std::uintmax_t size) {
+  if (size == 0) return "File size 0 or directory";
+  if (size > SONG_IMAGE_SIZE) return "Too big file";
+  return nullptr;
+}
+
+}  // namespace
+
 int load_song_bytes(const std::uint8_t* bytes, std::size_t size) {
-  if (size == 0) {
-    alert_box("File size 0 or directory");
-    return 0;
-  }
-  if (size > SONG_IMAGE_SIZE) {
-    alert_box("Too big file");
-    return 0;
-  }
+  if (const char* fault = size_fault(size)) return refuse(fault);
   if (size < SONG_MAGIC_LEN || std::memcmp(bytes, SONG_MAGIC_TEXT, SONG_MAGIC_LEN) != 0) {
-    alert_box("Not SQF format file");
+    refuse("Not SQF format file");
     new_song();
     return 0;
   }
   // A damaged song is refused whole, so nothing later can step outside a track.
-  if (const char* damage = song_damage(bytes, size)) {
-    std::string text = std::string("Damaged SQF file (") + damage + ")";
-    alert_box(text.c_str());
-    return 0;
-  }
+  if (const char* damage = song_damage(bytes, size))
+    return refuse((std::string("Damaged SQF file (") + damage + ")").c_str());
   // Bytes past the file's end keep what they held.
   std::memcpy(image(), bytes, size);
   return 1;
@@ -161,41 +167,19 @@ int load_song() {
   copy_file_name(name);
   std::error_code ec;
   std::filesystem::path path(name);
-  if (name[0] == 0 || !std::filesystem::exists(path, ec)) {
-    alert_box("File not found");
-    return 0;
-  }
-  if (std::filesystem::is_directory(path, ec)) {
-    alert_box("File size 0 or directory");
-    return 0;
-  }
+  if (name[0] == 0 || !std::filesystem::exists(path, ec)) return refuse("File not found");
+  if (std::filesystem::is_directory(path, ec)) return refuse("File size 0 or directory");
   std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec) {
-    alert_box("File read failed");
-    return 0;
-  }
-  if (size == 0) {
-    alert_box("File size 0 or directory");
-    return 0;
-  }
-  if (size > SONG_IMAGE_SIZE) {
-    alert_box("Too big file");
-    return 0;
-  }
+  if (ec) return refuse("File read failed");
+  if (const char* fault = size_fault(size)) return refuse(fault);
   std::FILE* f = std::fopen(name, "rb");
-  if (!f) {
-    alert_box("File open failed");
-    return 0;
-  }
+  if (!f) return refuse("File open failed");
   // One byte more than allowed, to notice a file that grew since its size was taken.
   std::vector<std::uint8_t> buffer(SONG_IMAGE_SIZE + 1);
   std::size_t got = std::fread(buffer.data(), 1, buffer.size(), f);
   bool failed = std::ferror(f) != 0;
   std::fclose(f);
-  if (failed || got < size) {
-    alert_box("File read failed");
-    return 0;
-  }
+  if (failed || got < size) return refuse("File read failed");
   return load_song_bytes(buffer.data(), got);
 }
 
