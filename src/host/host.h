@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Shows a modal message (caption "デバッグ情報") and returns when it is closed.
 // Text is Shift-JIS. Callable from any thread.
@@ -37,3 +38,22 @@ void host_text_out(int px, int py, const char* text, int n, int fore, int back);
 void host_present();
 // Sleeps about one millisecond.
 void host_sleep_1ms();
+
+// --- Clock and MIDI output, for the player ---
+// A free-running millisecond clock (wraps after about 49.7 days).
+std::uint32_t host_time_ms();
+// Sends one short MIDI message: status in bits 0-7, first data byte in bits
+// 8-15, second in bits 16-23. The result is the driver's and is not examined.
+unsigned host_midi_short(std::uint32_t message);
+// Exclusive output goes through one header: prepare it, send it, then
+// unprepare it, which reports HOST_MIDI_STILL_PLAYING while the driver still
+// holds the bytes. data must stay valid until the unprepare succeeds.
+struct HostMidiHeader {
+  const std::uint8_t* data;
+  std::uint32_t length;
+  std::uint32_t flags;
+};
+constexpr unsigned HOST_MIDI_STILL_PLAYING = 65;
+unsigned host_midi_prepare(HostMidiHeader* header);
+unsigned host_midi_long(HostMidiHeader* header);
+unsigned host_midi_unprepare(HostMidiHeader* header);

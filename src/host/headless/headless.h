@@ -1,6 +1,7 @@
 // Controls of the headless backend, for tests and takto-cli.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,3 +17,42 @@ void headless_cancel_dialogs();
 
 // How many times the picture has been copied to the (absent) window.
 int headless_present_count();
+
+// --- Virtual clock and MIDI recorder ---
+// host_time_ms reads a virtual clock that only these move; it starts at 0.
+void headless_set_clock(std::uint32_t ms);
+void headless_advance_clock(std::uint32_t ms);
+
+// Where a sent message came from, asked of the stamp source at every send
+// (the player's tick and track, when a test or takto-cli sets the source).
+struct MidiStamp {
+  std::int32_t tick;
+  int track;
+};
+void headless_set_midi_stamp(MidiStamp (*source)());
+
+// One message as the device would get it: a short message has 2 bytes for
+// status Cx and Dx and 3 for any other; an exclusive has all its bytes.
+struct SentMidi {
+  std::uint32_t ms;  // virtual clock when sent
+  std::int32_t tick;
+  int track;
+  bool exclusive;
+  std::vector<std::uint8_t> bytes;
+};
+// Every message sent since the last clear, in order (a copy). Recording can be
+// turned off (it is on by default); messages are then only counted.
+std::vector<SentMidi> headless_sent_midi();
+std::size_t headless_sent_count();
+void headless_clear_midi();
+void headless_record_midi(bool on);
+// Makes the next n unprepare calls report HOST_MIDI_STILL_PLAYING, as a
+// driver does while it transmits.
+void headless_midi_busy(int n);
+// Calls of host_midi_prepare, host_midi_long and host_midi_unprepare so far,
+// and how many of them broke the header protocol (long message on an
+// unprepared header, unprepare of an unprepared one, prepare twice).
+struct MidiHeaderCalls {
+  int prepare, send, unprepare, faults;
+};
+MidiHeaderCalls headless_midi_header_calls();

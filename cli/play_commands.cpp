@@ -1,0 +1,263 @@
+// takto-cli: trace, export-midi. Both play a song on the virtual clock and
+// take what the player sent.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "host/headless/headless.h"
+#include "host/host.h"
+#include "player/player.h"
+#include "song/song.h"
+
+namespace {
+
+constexpr const char* TRACE_USAGE = "trace SONG.sqf [--track N] [--offset BYTES] [--ms MS]";
+constexpr const char* EXPORT_USAGE = "export-midi SONG.sqf OUT.mid [--track N] [--offset BYTES]";
+constexpr long long DEFAULT_LIMIT_MS = 100000000;
+
+struct PlayOptions {
+  const char* song = nullptr;
+  int track = 1;
+  long long offset = 44;
+  long long ms = -1;  // -1: until the song ends (or the default limit)
+};
+
+struct TempoChange {
+  std::int32_t tick;
+  std::uint32_t us_per_quarter;
+};
+
+struct PlayResult {
+  std::vector<SentMidi> sent;
+  std::vector<TempoChange> tempi;  // the first is the tempo after positioning
+  std::int32_t first_tick = 0;     // the first tick that the clock ran
+};
+
+MidiStamp player_stamp() { return MidiStamp{tick.load(std::memory_order_relaxed), work_track}; }
+
+bool parse_number(const char* text, long long low, long long high, long long& out) {
+  if (!text || !*text) return false;
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(text, &end, 10);
+  if (errno != 0 || *end != 0 || v < low || v > high) return false;
+  out = v;
+  return true;
+}
+
+// Reads the options that follow the positional arguments; false on bad usage.
+bool parse_options(int argc, char** argv, int first, bool allow_ms, PlayOptions& o) {
+  for (int i = first; i < argc; i += 2) {
+    std::string name = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    long long v = 0;
+    if (name == "--track" && parse_number(value, 1, TRACK_COUNT, v)) {
+      o.track = static_cast<int>(v);
+    } else if (name == "--offset" && parse_number(value, 0, 0x7FFFFFFF, v)) {
+      o.offset = v;
+    } else if (allow_ms && name == "--ms" && parse_number(value, 0, DEFAULT_LIMIT_MS, v)) {
+      o.ms = v;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool all_ended() {
+  for (const auto& e : ended)
+    if (!e.load(std::memory_order_relaxed)) return false;
+  return true;
+}
+
+// Loads and plays the song as the command prompt's play start does, on a
+// virtual clock that advances 1 ms a timer call. 0, or 1 when refused.
+int play(const PlayOptions& o, PlayResult& result) {
+  if (start_song() != 0) return 1;
+  if (std::strlen(o.song) >= FILE_NAME_SIZE) {
+    std::fprintf(stderr, "File name too long\n");
+    return 1;
+  }
+  set_file_name(o.song);
+  headless_clear_alerts();
+  if (!load_song()) {
+    for (const std::string& text : headless_alerts()) std::fprintf(stderr, "%s\n", text.c_str());
+    return 1;
+  }
+  headless_set_clock(0);
+  headless_clear_midi();
+  headless_set_midi_stamp(player_stamp);
+
+  player_reset();
+  current_track = o.track - 1;
+  relink_measures();
+  screen_mode.store(MODE_COMMAND);
+
+  paused.store(0);
+  seek_target.store(static_cast<std::uint32_t>(o.offset));
+  prepare_play();
+  result.first_tick = tick.load() + 1;
+  std::uint32_t tempo = us_per_tick.load();
+  result.tempi.push_back({result.first_tick, tempo * 48});
+
+  const long long limit = o.ms >= 0 ? o.ms : DEFAULT_LIMIT_MS;
+  for (long long now = 0;; ++now) {
+    headless_set_clock(static_cast<std::uint32_t>(now));
+    on_timer();
+    if (now == 0) screen_mode.store(MODE_PLAY_MONITOR, std::memory_order_release);
+    // At most one tick runs per call (a tick is at least 5 ms), so a change
+    // seen here belongs to the tick just run.
+    if (us_per_tick.load() != tempo) {
+      tempo = us_per_tick.load();
+      result.tempi.push_back({tick.load(), tempo * 48});
+    }
+    if (all_ended()) {
+      paused.store(1);
+      silence_sounding_notes();
+      break;
+    }
+    if (now >= limit) break;
+  }
+  headless_set_midi_stamp(nullptr);
+  result.sent = headless_sent_midi();
+  return 0;
+}
+
+int cmd_trace(int argc, char** argv) {
+  PlayOptions o;
+  if (argc < 2 || !parse_options(argc, argv, 2, true, o)) return usage_error(TRACE_USAGE);
+  o.song = argv[1];
+  PlayResult r;
+  if (play(o, r) != 0) return 1;
+  std::string out;
+  char field[32];
+  for (const SentMidi& m : r.sent) {
+    std::snprintf(field, sizeof field, "%u %d", m.ms, m.tick);
+    out += field;
+    for (std::uint8_t b : m.bytes) {
+      std::snprintf(field, sizeof field, " %02X", b);
+      out += field;
+    }
+    out += '\n';
+    if (out.size() > (1 << 16)) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      out.clear();
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  if (std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "write failed\n");
+    return 1;
+  }
+  return 0;
+}
+
+// --- Standard MIDI File ---
+
+void put_varlen(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  std::uint8_t tmp[5];
+  int n = 0;
+  tmp[n++] = v & 0x7F;
+  while (v >>= 7) tmp[n++] = static_cast<std::uint8_t>(0x80 | (v & 0x7F));
+  while (n) out.push_back(tmp[--n]);
+}
+
+void put_be(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// One MTrk chunk being written: events with absolute times.
+struct TrackChunk {
+  std::vector<std::uint8_t> data;
+  std::uint32_t now = 0;
+
+  void at(std::uint32_t time) {
+    put_varlen(data, time - now);
+    now = time;
+  }
+  void append_to(std::vector<std::uint8_t>& file) {
+    at(now);  // end of track, with the last event
+    data.insert(data.end(), {0xFF, 0x2F, 0x00});
+    file.insert(file.end(), {'M', 'T', 'r', 'k'});
+    put_be(file, static_cast<std::uint32_t>(data.size()), 4);
+    file.insert(file.end(), data.begin(), data.end());
+  }
+};
+
+std::uint32_t file_time(std::int32_t t, std::int32_t first) {
+  std::int64_t d = static_cast<std::int64_t>(t) - first;
+  return d < 0 ? 0 : static_cast<std::uint32_t>(d);
+}
+
+std::vector<std::uint8_t> build_smf(const PlayResult& r) {
+  std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
+  put_be(file, TRACK_COUNT + 1, 2);
+  put_be(file, 48, 2);
+
+  TrackChunk tempo;
+  for (const TempoChange& c : r.tempi) {
+    tempo.at(file_time(c.tick, r.first_tick));
+    tempo.data.insert(tempo.data.end(), {0xFF, 0x51, 0x03});
+    put_be(tempo.data, c.us_per_quarter, 3);
+  }
+  tempo.append_to(file);
+
+  std::vector<TrackChunk> tracks(TRACK_COUNT);
+  for (int t = 0; t < TRACK_COUNT; ++t) {
+    const std::uint8_t* memo = image() + start[t] + TRACK_MEMO;
+    std::size_t n = TRACK_MEMO_LEN;
+    while (n > 0 && memo[n - 1] == ' ') --n;
+    TrackChunk& c = tracks[t];
+    c.at(0);
+    c.data.insert(c.data.end(), {0xFF, 0x03});
+    put_varlen(c.data, static_cast<std::uint32_t>(n));
+    c.data.insert(c.data.end(), memo, memo + n);
+  }
+  for (const SentMidi& m : r.sent) {
+    if (m.track < 0 || m.track >= TRACK_COUNT || m.bytes.empty()) continue;
+    TrackChunk& c = tracks[m.track];
+    c.at(file_time(m.tick, r.first_tick));
+    // A file cannot hold data bytes above 7F: they are masked here only.
+    if (m.exclusive) {
+      c.data.push_back(0xF0);
+      put_varlen(c.data, static_cast<std::uint32_t>(m.bytes.size() - 1));
+      for (std::size_t i = 1; i + 1 < m.bytes.size(); ++i) c.data.push_back(m.bytes[i] & 0x7F);
+      c.data.push_back(0xF7);
+    } else {
+      c.data.push_back(m.bytes[0]);
+      for (std::size_t i = 1; i < m.bytes.size(); ++i) c.data.push_back(m.bytes[i] & 0x7F);
+    }
+  }
+  for (TrackChunk& c : tracks) c.append_to(file);
+  return file;
+}
+
+int cmd_export(int argc, char** argv) {
+  PlayOptions o;
+  if (argc < 3 || !parse_options(argc, argv, 3, false, o)) return usage_error(EXPORT_USAGE);
+  o.song = argv[1];
+  PlayResult r;
+  if (play(o, r) != 0) return 1;
+  std::vector<std::uint8_t> smf = build_smf(r);
+  std::FILE* f = std::fopen(argv[2], "wb");
+  if (!f) {
+    std::fprintf(stderr, "Cannot write %s: %s\n", argv[2], std::strerror(errno));
+    return 1;
+  }
+  bool ok = std::fwrite(smf.data(), 1, smf.size(), f) == smf.size();
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) {
+    std::fprintf(stderr, "Cannot write %s\n", argv[2]);
+    return 1;
+  }
+  return 0;
+}
+
+const bool registered = register_command("trace", TRACE_USAGE, cmd_trace) &&
+                        register_command("export-midi", EXPORT_USAGE, cmd_export);
+
+}  // namespace

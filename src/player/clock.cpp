@@ -1,0 +1,154 @@
+// The clock, the per-tick order and the dispatch of events.
+#include <thread>
+
+#include "host/host.h"
+#include "player/internal.h"
+
+using namespace player_detail;
+
+std::atomic<std::uint8_t> screen_mode{MODE_EDIT};
+std::atomic<std::int32_t> paused{0};
+std::atomic<std::uint32_t> seek_target{0};
+std::uint32_t next_tick_ms = 0;
+std::uint32_t remainder_us = 0;
+std::atomic<std::uint32_t> us_per_tick{10417};
+std::uint32_t base_tempo = 120;
+std::atomic<std::int32_t> tick{0};
+std::atomic<std::int32_t> selected_steps{0};
+
+std::atomic<std::uint32_t> position[TRACK_COUNT];
+std::atomic<std::int32_t> countdown[TRACK_COUNT];
+std::atomic<std::int32_t> measure[TRACK_COUNT];
+std::atomic<std::uint8_t> ended[TRACK_COUNT];
+
+int work_track = 0;
+std::uint8_t code = 0, step = 0, byte2 = 0, byte3 = 0;
+std::uint32_t work_position = 0;
+std::int32_t work_measure = 0;
+int play_flag = 0;
+
+namespace player_detail {
+std::uint32_t last_event[TRACK_COUNT];
+DeferredTable* deferring = nullptr;
+}  // namespace player_detail
+
+namespace {
+// Set by the timer thread around the body of a tick. A stop stores paused (or
+// screen_mode) and then waits for this to clear; the tick stores it before it
+// reads them. With both sides sequentially consistent, either the tick sees
+// the stop and does nothing, or the stop waits for the tick to finish, so no
+// note can start after the stop has silenced the sounding ones.
+std::atomic<bool> tick_running{false};
+
+bool clock_runs(std::uint8_t m) { return m == MODE_TRACK_MONITOR || m == MODE_PLAY_MONITOR; }
+
+// Runs the handler of the current event; true when it ended the track.
+bool dispatch() {
+  if (code < 128) {
+    play_note();
+    return false;
+  }
+  if (code >= EV_USER_EXCL0 && code < EV_USER_EXCL0 + USER_EXCLUSIVE_COUNT) {
+    send_user_exclusive();
+    return false;
+  }
+  switch (code) {
+    case EV_TRACK_EXCL: send_track_exclusive(); break;
+    case EV_ROL_BASE: roland_base(); break;
+    case EV_ROL_PARA: send_roland_parameter(); break;
+    case EV_ROL_DEV: roland_device(); break;
+    case EV_BANK_PRG: bank_program(); break;
+    case EV_MIDI_CH: change_channel(); break;
+    case EV_TEMPO: set_relative_tempo(byte2); break;
+    case EV_AFTER_C: channel_aftertouch(); break;
+    case EV_CONTROL: control_change(); break;
+    case EV_PROGRAM: program_change(); break;
+    case EV_AFTER_K: key_aftertouch(); break;
+    case EV_PITCH: pitch_bend(); break;
+    case EV_MUSIC_KEY: music_key(); break;
+    case EV_REPEAT_END: repeat_end(); break;
+    case EV_REPEAT_START: repeat_start(); break;
+    case EV_SAME_MEASURE: same_measure(); break;
+    case EV_MEASURE_END: measure_end(); break;
+    case EV_END: return end_of_track();
+    default: break;  // rests below 240, nothing at or above
+  }
+  return false;
+}
+}  // namespace
+
+void player_detail::wait_for_tick_out() {
+  while (tick_running.load()) std::this_thread::yield();
+}
+
+void set_relative_tempo(unsigned r) {
+  std::uint32_t effective = (base_tempo * static_cast<std::uint32_t>(r) + 33) >> 6;
+  if (effective < 10) effective = 10;
+  if (effective > 240) effective = 240;
+  us_per_tick.store((12500000 / effective + 5) / 10, std::memory_order_relaxed);
+}
+
+void on_timer() {
+  if (!clock_runs(screen_mode.load(std::memory_order_acquire))) {
+    next_tick_ms = host_time_ms();
+    remainder_us = 0;
+    return;
+  }
+  for (;;) {
+    if (host_time_ms() <= next_tick_ms) return;
+    remainder_us += us_per_tick.load(std::memory_order_relaxed);
+    next_tick_ms += remainder_us / 1000;
+    remainder_us %= 1000;
+    player_tick();
+  }
+}
+
+void player_detail::run_step(int t) {
+  const std::uint8_t* s = image();
+  work_position = position[t].load(std::memory_order_relaxed);
+  work_measure = measure[t].load(std::memory_order_relaxed);
+  int budget = STEP_EVENT_LIMIT;
+  for (;;) {
+    play_flag = (mode[t] & 9) == 0;
+    const std::uint8_t* ev = s + work_position;
+    code = ev[0];
+    step = ev[1];
+    byte2 = ev[2];
+    byte3 = ev[3];
+    std::int32_t time = code < 240 ? step : 0;
+    if (dispatch()) {
+      ended[t].store(1, std::memory_order_relaxed);
+      position[t].store(work_position, std::memory_order_relaxed);
+      measure[t].store(work_measure, std::memory_order_relaxed);
+      return;
+    }
+    work_position += 4;
+    if (time == 0 && --budget == 0) time = 1;
+    if (time != 0) {
+      countdown[t].store(time, std::memory_order_relaxed);
+      position[t].store(work_position, std::memory_order_relaxed);
+      measure[t].store(work_measure, std::memory_order_relaxed);
+      return;
+    }
+  }
+}
+
+void player_tick() {
+  tick_running.store(true);
+  if (seek_target.load() != 0 || !clock_runs(screen_mode.load()) || paused.load() != 0) {
+    tick_running.store(false, std::memory_order_release);
+    return;
+  }
+  tick.store(wrap_add(tick.load(std::memory_order_relaxed), 1), std::memory_order_relaxed);
+  for (int t = 0; t < TRACK_COUNT; ++t) {
+    work_track = t;
+    count_down_gates(t);
+    std::int32_t left = wrap_add(countdown[t].load(std::memory_order_relaxed), -1);
+    countdown[t].store(left, std::memory_order_relaxed);
+    if (left != 0) continue;
+    // The screens clear this counter, so both threads write it.
+    if (t == current_track) selected_steps.fetch_add(1, std::memory_order_relaxed);
+    run_step(t);
+  }
+  tick_running.store(false, std::memory_order_release);
+}

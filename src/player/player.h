@@ -1,0 +1,145 @@
+// The player: turns the song image into timed MIDI. A 1 ms timer calls
+// on_timer, which runs player_tick once for every tick that has fallen due;
+// the application thread sets the player up (player_reset, prepare_play) while
+// the clock is stopped and starts and stops it through screen_mode and paused.
+//
+// Threads: words that the application thread reads or writes while the timer
+// thread may be ticking are atomics (relaxed: the displays may lag a tick).
+// Everything else changes hands at two points only: a play start publishes the
+// positioned song by storing screen_mode with release (the timer loads it with
+// acquire), and silence_sounding_notes and player_reset wait until no tick is
+// running, so after a stop the application thread sees the last tick's work.
+//
+// Positions are image offsets (as in the song's track table); 0 means none.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "song/song.h"
+
+// --- Clock and run control ---
+
+// Which screen is up; the clock runs only in the two monitor modes.
+enum : std::uint8_t {
+  MODE_TRACK_MONITOR = 0,
+  MODE_EDIT = 1,
+  MODE_PLAY_MONITOR = 2,
+  MODE_COMMAND = 3,
+};
+extern std::atomic<std::uint8_t> screen_mode;  // 1 at start; written by the application thread
+extern std::atomic<std::int32_t> paused;       // 0 or 1
+// Non-zero while prepare_play positions the tracks: the start event's byte
+// offset from the current track's start.
+extern std::atomic<std::uint32_t> seek_target;
+
+extern std::uint32_t next_tick_ms;  // clock reading after which the next tick is due
+extern std::uint32_t remainder_us;  // microseconds not yet carried into next_tick_ms
+extern std::atomic<std::uint32_t> us_per_tick;
+extern std::uint32_t base_tempo;             // song tempo, quarter notes per minute
+extern std::atomic<std::int32_t> tick;       // counts the ticks that ran
+extern std::atomic<std::int32_t> selected_steps;  // steps of current_track; the screens clear it
+
+// --- Per track (index 0-17) ---
+
+extern std::atomic<std::uint32_t> position[TRACK_COUNT];  // next event to execute
+extern std::atomic<std::int32_t> countdown[TRACK_COUNT];  // ticks to the next step
+extern std::atomic<std::int32_t> measure[TRACK_COUNT];    // measure being played, 1-based
+// Set when the track executed its end; the play monitor clears them at the end of a song.
+extern std::atomic<std::uint8_t> ended[TRACK_COUNT];
+
+// Channel state.
+extern std::uint8_t play_bias;            // header byte 453
+extern std::atomic<std::int32_t> key_value;  // key shown on the screens, 0-11
+extern std::atomic<std::uint8_t> channel[TRACK_COUNT];  // 0-15
+extern std::uint8_t key_plus[TRACK_COUNT];  // bit 7: rhythm track, not transposed
+extern std::uint8_t mode[TRACK_COUNT];      // bit 0 muted, bit 3 channel off
+
+constexpr int SLOT_COUNT = 16;
+struct NoteSlot {
+  std::atomic<std::uint8_t> note;       // as sent, after transposition
+  std::atomic<std::uint8_t> gate_left;  // ticks to its note-off; 0 = free
+};
+extern NoteSlot slots[TRACK_COUNT][SLOT_COUNT];
+extern std::atomic<std::uint8_t> sounding[TRACK_COUNT];  // slots with gate_left != 0
+extern std::atomic<std::uint8_t> level[TRACK_COUNT];     // level meter, decays 1 a tick
+
+// Roland data set template, one per track.
+constexpr int DT1_SIZE = 11;
+extern std::uint8_t dt1[TRACK_COUNT][DT1_SIZE];
+
+// Repeats and same-measure calls.
+constexpr int MAX_REPEAT_DEPTH = 5;
+struct RepeatEntry {
+  std::uint32_t loop_start;    // the repeat start event
+  std::uint32_t saved_return;  // return_position when the repeat started
+  std::uint32_t passes;        // passes completed
+  std::int32_t saved_measure;  // measure number when the repeat started
+};
+// The calling same-measure event while a called measure plays, else 0.
+extern std::atomic<std::uint32_t> return_position[TRACK_COUNT];
+extern int repeat_depth[TRACK_COUNT];
+extern RepeatEntry repeat_stack[TRACK_COUNT][MAX_REPEAT_DEPTH];
+
+// Set up by player_reset for the screens.
+extern std::uint32_t drum_map[128];  // note -> image offset of its rhythm-name entry, 0 = none
+extern std::uint8_t rhythm[TRACK_COUNT];     // copy of head byte 3; bit 7 toggled by the monitor
+extern std::int8_t step_plus[TRACK_COUNT];   // copy of head byte 6
+
+// --- Operations ---
+
+// The 1 ms timer callback: runs every overdue tick while the clock runs,
+// otherwise lets the schedule follow the clock.
+void on_timer();
+// One tick over the 18 tracks; does nothing while positioning, stopped or paused.
+void player_tick();
+// us_per_tick from base_tempo and a factor r (64 = 100 %), clamped to 10-240 per minute.
+void set_relative_tempo(unsigned r);
+
+// Builds all player state from the song header and track heads; sends nothing.
+void player_reset();
+// Positions every track just before the tick at which the event at seek_target
+// of current_track executes, sending what a synthesizer must have got by then
+// (no notes), then clears seek_target.
+void prepare_play();
+// The tick at which the event at seek_target of current_track executes, in tick.
+void find_start_tick();
+// Note-offs for every sounding note; the caller has stopped the clock first.
+void silence_sounding_notes();
+
+// MIDI output: one short message (status in bits 0-7), one whole exclusive.
+unsigned send_short(std::uint32_t message);
+unsigned send_long(const std::uint8_t* buffer, std::uint32_t length);
+
+// --- Inside a step (valid during one tick, or during positioning) ---
+
+extern int work_track;
+extern std::uint8_t code, step, byte2, byte3;  // the event being executed
+extern std::uint32_t work_position;
+extern std::int32_t work_measure;
+extern int play_flag;  // notes sound: mode bits 0 and 3 both clear
+
+// Event handlers, called by the dispatch of player_tick.
+void play_note();
+void count_down_gates(int t);
+void change_channel();
+void send_user_exclusive();
+void send_track_exclusive();
+void send_roland_parameter();
+// 248, 249, 252, 253 and 254. end_of_track returns true when the track has ended.
+void repeat_start();
+void repeat_end();
+void same_measure();
+void measure_end();
+bool end_of_track();
+
+// A track that runs this many events without time passing (only possible with
+// zero-time repeated sections) waits one tick before going on, so that one
+// track cannot hold the timer thread.
+constexpr int STEP_EVENT_LIMIT = 65536;
+// find_start_tick gives up scanning after this many events or once the start
+// tick passes this value (about a day at tempo 120); play then starts there.
+constexpr int SCAN_EVENT_LIMIT = 1 << 24;
+constexpr std::int32_t START_TICK_LIMIT = 1 << 23;
+// A track exclusive holds at most this many bytes between its F0 and F7.
+constexpr int TRACK_EXCLUSIVE_MAX = 253;
