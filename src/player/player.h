@@ -138,8 +138,9 @@ bool end_of_track();
 // track cannot hold the timer thread.
 constexpr int STEP_EVENT_LIMIT = 65536;
 // find_start_tick gives up scanning after this many events or once the start
-// tick passes this value (about a day at tempo 120); play then starts there.
+// tick passes this value (beyond a full track of 255-tick steps, some 12 hours
+// at tempo 120; reachable only through repeats); play then starts there.
 constexpr int SCAN_EVENT_LIMIT = 1 << 24;
-constexpr std::int32_t START_TICK_LIMIT = 1 << 23;
+constexpr std::int32_t START_TICK_LIMIT = 1 << 22;
 // A track exclusive holds at most this many bytes between its F0 and F7.
 constexpr int TRACK_EXCLUSIVE_MAX = 253;

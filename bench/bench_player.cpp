@@ -1,0 +1,125 @@
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "common/song_builder.h"
+#include "host/headless/headless.h"
+#include "host/host.h"
+#include "player/player.h"
+
+namespace {
+
+// 18 full tracks of chords, single notes, controllers and bends: on average
+// an event every half tick on each track.
+void make_dense_song() {
+  new_song();
+  std::vector<Event> events;
+  events.reserve(MAX_TRACK_EVENTS);
+  for (int i = 0; static_cast<int>(events.size()) + 8 <= MAX_TRACK_EVENTS; ++i) {
+    auto n = [&](int k) { return static_cast<std::uint8_t>(48 + (i * 7 + k) % 36); };
+    events.push_back({n(0), 0, 6, 90});
+    events.push_back({n(4), 0, 6, 80});
+    events.push_back({n(7), 0, 6, 80});
+    events.push_back({EV_CONTROL, 1, 7, static_cast<std::uint8_t>(i % 128)});
+    events.push_back({n(2), 1, 2, 100});
+    events.push_back({EV_PITCH, 1, 0, static_cast<std::uint8_t>(64 + i % 8)});
+    events.push_back({n(9), 1, 3, 70});
+    if (i % 4 == 3) events.push_back({EV_MEASURE_END, 0, 0, 0});
+  }
+  set_tracks(std::vector<std::vector<Event>>(TRACK_COUNT, events));
+}
+
+void start_from_top() {
+  player_reset();
+  current_track = 0;
+  relink_measures();
+  screen_mode.store(MODE_COMMAND);
+  paused.store(0);
+  seek_target.store(TRACK_HEAD_SIZE);
+  prepare_play();
+  screen_mode.store(MODE_PLAY_MONITOR);
+}
+
+bool all_ended() {
+  for (const auto& e : ended)
+    if (!e.load(std::memory_order_relaxed)) return false;
+  return true;
+}
+
+void BM_PlayerTicksDenseSong(benchmark::State& state) {
+  headless_echo_alerts(false);
+  headless_record_midi(false);
+  make_dense_song();
+  start_from_top();
+  std::size_t sent_before = headless_sent_count();
+  std::int64_t ticks = 0;
+  for (auto _ : state) {
+    player_tick();
+    ++ticks;
+    if (all_ended()) {
+      state.PauseTiming();
+      start_from_top();
+      state.ResumeTiming();
+    }
+  }
+  state.SetItemsProcessed(ticks);
+  state.counters["messages_per_tick"] =
+      static_cast<double>(headless_sent_count() - sent_before) / static_cast<double>(ticks);
+  // Real time needs 96 ticks a second at tempo 120.
+  state.counters["x_realtime_120"] = benchmark::Counter(static_cast<double>(ticks) / 96.0, benchmark::Counter::kIsRate);
+  screen_mode.store(MODE_COMMAND);
+  headless_record_midi(true);
+}
+BENCHMARK(BM_PlayerTicksDenseSong);
+
+std::string cli_path() {
+  std::error_code ec;
+  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : (self.parent_path() / "takto-cli").string();
+}
+
+// takto-cli export-midi of a song whose 18 tracks are full.
+void BM_ExportMidiFullSong(benchmark::State& state) {
+  std::string cli = cli_path();
+  if (cli.empty() || !std::filesystem::exists(cli)) {
+    state.SkipWithError("takto-cli not found next to takto-bench");
+    return;
+  }
+  headless_echo_alerts(false);
+  make_full_song();
+  auto dir = std::filesystem::temp_directory_path();
+  std::string song = (dir / ("takto-bench-export-" + std::to_string(::getpid()) + ".sqf")).string();
+  std::string mid = (dir / ("takto-bench-export-" + std::to_string(::getpid()) + ".mid")).string();
+  set_file_name(song.c_str());
+  if (save_song() != 0) {
+    state.SkipWithError("cannot save the song");
+    return;
+  }
+  // The song's length in ticks, played here once.
+  headless_record_midi(false);
+  start_from_top();
+  std::int64_t song_ticks = 0;
+  for (; !all_ended(); ++song_ticks) player_tick();
+  screen_mode.store(MODE_COMMAND);
+  headless_record_midi(true);
+  std::string cmd = cli + " export-midi " + song + " " + mid;
+  for (auto _ : state) {
+    if (std::system(cmd.c_str()) != 0) {
+      state.SkipWithError("export-midi failed");
+      break;
+    }
+  }
+  std::error_code ec;
+  state.counters["file_bytes"] = static_cast<double>(std::filesystem::file_size(mid, ec));
+  state.counters["x_realtime_120"] =
+      benchmark::Counter(static_cast<double>(song_ticks) / 96.0, benchmark::Counter::kIsIterationInvariantRate);
+  std::filesystem::remove(song, ec);
+  std::filesystem::remove(mid, ec);
+}
+BENCHMARK(BM_ExportMidiFullSong)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace

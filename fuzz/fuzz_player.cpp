@@ -1,0 +1,129 @@
+// Loads arbitrary bytes as a song (or builds one from them, with fuzzed track
+// heads and exclusive templates), starts play from a fuzzed event, stale links
+// included, and plays ticks with pauses, checking the player's invariants.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "common/song_builder.h"
+#include "host/headless/headless.h"
+#include "player/player.h"
+
+namespace {
+
+struct Reader {
+  const std::uint8_t* p;
+  std::size_t n;
+  bool more() const { return n > 0; }
+  std::uint8_t byte() {
+    if (!n) return 0;
+    --n;
+    return *p++;
+  }
+  unsigned word() { return byte() | (byte() << 8); }
+};
+
+[[noreturn]] void fail(const char* what, int t) {
+  std::fprintf(stderr, "player invariant broken: %s (track %d)\n", what, t + 1);
+  std::abort();
+}
+
+void check_player() {
+  const std::uint8_t* s = image();
+  for (int t = 0; t < TRACK_COUNT; ++t) {
+    std::uint32_t p = position[t].load();
+    if (p < first_event(t) || p >= track_end(t) || (p - start[t]) % 4 != 0) fail("position outside the track", t);
+    if (ended[t].load() && s[p] != EV_END) fail("ended away from the end event", t);
+    std::uint32_t r = return_position[t].load();
+    if (r != 0 && (r < first_event(t) || r >= track_end(t) || s[r] != EV_SAME_MEASURE))
+      fail("return position not on a same-measure event of the track", t);
+    if (repeat_depth[t] < 0 || repeat_depth[t] > MAX_REPEAT_DEPTH) fail("repeat depth", t);
+    int busy = 0;
+    for (const NoteSlot& slot : slots[t]) busy += slot.gate_left.load() != 0;
+    if (busy != sounding[t].load()) fail("sounding out of step with the slots", t);
+  }
+}
+
+// A sound song from bytes: up to 48 events a track, continuation events only
+// where one may stand; heads and templates fuzzed too.
+void song_from(Reader& in) {
+  new_song();
+  std::vector<std::vector<Event>> tracks(TRACK_COUNT);
+  for (auto& events : tracks) {
+    int count = in.byte() % 48;
+    for (int i = 0; i < count && in.more(); ++i) {
+      Event ev{in.byte(), in.byte(), in.byte(), in.byte()};
+      if (ev.code == EV_END) ev.code = EV_MEASURE_END;
+      std::uint8_t prev = events.empty() ? 0 : events.back().code;
+      if (ev.code == EV_CONTINUE && prev != EV_TRACK_EXCL && prev != EV_COMMENT && prev != EV_CONTINUE)
+        ev.code = EV_COMMENT;
+      events.push_back(ev);
+    }
+  }
+  set_tracks(tracks);
+  std::uint8_t* s = image();
+  s[SONG_TEMPO] = in.byte();
+  s[SONG_KEY] = in.byte();
+  s[SONG_PLAY_BIAS] = in.byte();
+  for (int i = in.byte() % 8; i > 0; --i) s[SONG_RHYTHM_NAMES + 16 * (in.byte() % 32) + 14] = in.byte();
+  for (int i = in.byte() % 16; i > 0; --i)
+    s[SONG_USER_EXCLUSIVES + USER_EXCLUSIVE_SIZE * (in.byte() % 8) + USER_EXCLUSIVE_TEMPLATE + in.byte() % 24] =
+        in.byte();
+  for (int t = 0; t < TRACK_COUNT; ++t)
+    if (in.byte() & 1)
+      for (std::size_t f = TRACK_RHYTHM; f <= TRACK_MODE; ++f) s[start[t] + f] = in.byte();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static bool once = [] {
+    headless_echo_alerts(false);
+    headless_record_midi(false);
+    return new_song() == 0;
+  }();
+  (void)once;
+  headless_clear_alerts();
+  headless_clear_midi();
+  if (size < 2) return 0;
+  Reader in{data + 2, size - 2};
+  if (data[0] & 1) {
+    std::size_t file_size = std::min<std::size_t>(size - 2, 4 + (data[1] << 12));
+    new_song();
+    int loaded = load_song_bytes(data + 2, file_size);
+    rebuild_track_table();
+    if (!loaded) return 0;
+    in = Reader{data + 2 + file_size, size - 2 - file_size};
+  } else {
+    song_from(in);
+  }
+
+  // The play start, with the links fresh or as they were stored.
+  player_reset();
+  check_player();
+  current_track = in.byte() % TRACK_COUNT;
+  if (!(data[0] & 2)) relink_measures();
+  screen_mode.store(MODE_COMMAND);
+  paused.store(0);
+  seek_target.store(44 + in.word() % (track_length(current_track) + 8));
+  prepare_play();
+  if (seek_target.load() != 0) fail("seek_target left set", current_track);
+  check_player();
+
+  screen_mode.store(MODE_PLAY_MONITOR);
+  for (int i = 0; i < 150; ++i) {
+    std::uint8_t c = in.byte();
+    if (c == 0xFF) {
+      paused.store(1 - paused.load());
+      if (paused.load()) silence_sounding_notes();
+    }
+    player_tick();
+    check_player();
+  }
+  paused.store(1);
+  silence_sounding_notes();
+  screen_mode.store(MODE_COMMAND);
+  return 0;
+}
