@@ -163,7 +163,6 @@ int testcard(int argc, char** argv) {
   if (argc != 2) return usage_error(usage);
   init_text_screen();
   reset_keys();
-  set_pen(0, 0);
   draw_text_part();
   draw_graphics_part();
   std::string error;
