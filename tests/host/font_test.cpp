@@ -28,7 +28,9 @@ TEST(Font, SingleByteCoverage) {
   for (const auto& c : cases) {
     const std::uint8_t* g = half_glyph(static_cast<std::uint8_t>(c.byte));
     EXPECT_EQ(g != nullptr, c.present) << std::hex << c.byte;
-    if (g) EXPECT_EQ(has_ink(g, 16), c.ink) << std::hex << c.byte;
+    if (g) {
+      EXPECT_EQ(has_ink(g, 16), c.ink) << std::hex << c.byte;
+    }
   }
   for (int b = 0x21; b <= 0x7E; ++b) EXPECT_TRUE(half_glyph(static_cast<std::uint8_t>(b))) << b;
   for (int b = 0xA1; b <= 0xDF; ++b) EXPECT_TRUE(half_glyph(static_cast<std::uint8_t>(b))) << b;
@@ -116,8 +118,11 @@ TEST(Font, OutputIsClippedToThePicture) {
       for (int x = 0; x < 640; ++x) {
         const bool may = x >= c.x1 && x <= c.x2 && y >= c.y1 && y <= c.y2;
         const std::uint8_t v = pic[(399 - y) * 640 + x];
-        if (!may) ASSERT_EQ(v, 4) << c.px << "," << c.py << ": " << x << "," << y;
-        else ASSERT_NE(v, 4) << c.px << "," << c.py << ": " << x << "," << y;
+        if (may) {
+          ASSERT_NE(v, 4) << c.px << "," << c.py << ": " << x << "," << y;
+        } else {
+          ASSERT_EQ(v, 4) << c.px << "," << c.py << ": " << x << "," << y;
+        }
       }
   }
 }

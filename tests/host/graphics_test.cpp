@@ -63,10 +63,11 @@ TEST_F(Graphics, HorizontalLinesClip) {
     init_text_screen();
     set_pen(15, 9);
     draw_hline(c.x1, c.x2, c.y);
-    if (c.from > c.to)
+    if (c.from > c.to) {
       EXPECT_TRUE(picture_is_black()) << c.x1 << ".." << c.x2 << " @" << c.y;
-    else
+    } else {
       expect_rect(c.from, c.y, c.to, c.y, 9, 0, "hline");
+    }
   }
 }
 
@@ -83,10 +84,11 @@ TEST_F(Graphics, VerticalLinesClip) {
     init_text_screen();
     set_pen(15, 10);
     draw_vline(c.x, c.y1, c.y2);
-    if (c.from > c.to)
+    if (c.from > c.to) {
       EXPECT_TRUE(picture_is_black()) << c.x << " @" << c.y1 << ".." << c.y2;
-    else
+    } else {
       expect_rect(c.x, c.from, c.x, c.to, 10, 0, "vline");
+    }
   }
 }
 
@@ -107,10 +109,11 @@ TEST_F(Graphics, FilledRectanglesClipRowByRow) {
     init_text_screen();
     set_pen(15, 13);
     fill_rect(c.x1, c.y1, c.x2, c.y2);
-    if (c.rx1 > c.rx2)
+    if (c.rx1 > c.rx2) {
       EXPECT_TRUE(picture_is_black());
-    else
+    } else {
       expect_rect(c.rx1, c.ry1, c.rx2, c.ry2, 13, 0, "fill_rect");
+    }
   }
 }
 

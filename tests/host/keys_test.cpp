@@ -165,8 +165,9 @@ TEST_F(Keys, RingWrapsAroundInOrder) {
     for (int i = 0; i < 7; ++i) on_key_down(65 + (next_in++ % 26));
     for (int i = 0; i < 5; ++i) EXPECT_EQ(poll_key(), 65 + (next_out++ % 26));
     // The queue holds at most 31 keys: drain before it fills.
-    if (next_in - next_out > 20)
+    if (next_in - next_out > 20) {
       while (next_out < next_in) EXPECT_EQ(poll_key(), 65 + (next_out++ % 26));
+    }
   }
   EXPECT_GE(key_queue.write_index.load(), 0);
   EXPECT_LT(key_queue.write_index.load(), KEY_QUEUE_SLOTS);

@@ -73,7 +73,9 @@ TEST_F(TextScreenTest, TextPastTheRightEdgeIsCutWhileThePlanesRunOn) {
   for (int y = 0; y < 400; ++y)
     for (int x = 0; x < 640; ++x) {
       const bool inside = x >= 616 && y >= 32 && y <= 47;
-      if (!inside) ASSERT_EQ(px_at(x, y), 4) << x << "," << y;
+      if (!inside) {
+        ASSERT_EQ(px_at(x, y), 4) << x << "," << y;
+      }
     }
   EXPECT_EQ(cells(77, 2, 3), [] {
     std::vector<std::uint8_t> want = font_cells("ABC", 1, 0, 3);
@@ -246,7 +248,9 @@ TEST_F(TextScreenTest, PrintAtStaysInsideThePlanesAndPicture) {
       ASSERT_EQ(text_screen.chars[k] != 0, stored) << c.x << "," << c.y << " cell " << k;
     }
     const bool visible = c.x >= -c.len && c.x < 80 && c.y >= 0 && c.y < 25;
-    if (!visible) EXPECT_TRUE(picture_is_black()) << c.x << "," << c.y;
+    if (!visible) {
+      EXPECT_TRUE(picture_is_black()) << c.x << "," << c.y;
+    }
   }
 }
 
