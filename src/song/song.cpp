@@ -11,7 +11,7 @@
 
 SongImage* song_image = nullptr;
 std::uint32_t start[TRACK_COUNT];
-int current_track = 0;
+std::atomic<int> current_track{0};
 
 const char KEY_NAMES[65] = "C G D A E B F#C#C F BbEbAbDbGbCbA E B F#C#G#D#A#A D G C F BbEbAb";
 const std::uint8_t TONIC_PITCH[16] = {0, 7, 2, 9, 4, 11, 6, 1, 0, 5, 10, 3, 8, 1, 6, 11};

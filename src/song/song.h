@@ -3,6 +3,7 @@
 // Shift-JIS text padded with spaces.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -99,8 +100,9 @@ inline const char* key_name(std::uint8_t key) { return KEY_NAMES + 2 * (key & 31
 // rebuild_track_table; the editing operations keep it up to date.
 extern std::uint32_t start[TRACK_COUNT];
 
-// Track being edited (0-17), shared by the editor, the screens and play start.
-extern int current_track;
+// Track being edited (0-17), shared by the editor, the screens and play start;
+// the timer thread reads it while the play monitor may change it.
+extern std::atomic<int> current_track;
 
 inline unsigned read16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
 inline void write16(std::uint8_t* p, unsigned v) {
