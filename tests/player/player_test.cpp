@@ -1,0 +1,366 @@
+// The player, grouped by what can break: schedule and tempo, countdowns and
+// the order within a tick, notes and channel messages, exclusives, repeats and
+// same-measure calls, reset and positioning, pause, and the threaded protocol.
+// Most cases play a small song and compare the messages it sent.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "common/song_builder.h"
+#include "host/headless/headless.h"
+#include "host/host.h"
+#include "player/player.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Tracks = std::vector<std::vector<Event>>;
+using Bytes = std::vector<std::uint8_t>;
+
+Event ev(int c, int s = 0, int b2 = 0, int b3 = 0) {
+  return Event{std::uint8_t(c), std::uint8_t(s), std::uint8_t(b2), std::uint8_t(b3)};
+}
+Event note(int n, int s, int gate, int velocity = 100) { return ev(n, s, gate, velocity); }
+Event prog(int s, int p) { return ev(EV_PROGRAM, s, p); }    // a marker of when a step ran
+Event cc(int s, int c, int v) { return ev(EV_CONTROL, s, c, v); }
+Event call(int m) { return ev(EV_SAME_MEASURE, m - 1, 44); }  // measure m; relink sets the link
+Event rend(int count) { return ev(EV_REPEAT_END, count); }
+const Event RS = ev(EV_REPEAT_START), ME = ev(EV_MEASURE_END);
+constexpr std::uint32_t at(int n) { return TRACK_HEAD_SIZE + 4 * n; }
+void head(int t, std::size_t field, int value) { image()[start[t] + field] = std::uint8_t(value); }
+
+// A track exclusive with the template bytes in its continuation events, then `next`.
+std::vector<Event> track_exclusive(int s, int b2, const Bytes& b, Event next) {
+  std::vector<Event> e{ev(EV_TRACK_EXCL, s, b2)};
+  for (auto i = 0u; i < b.size(); i += 2) e.push_back(ev(EV_CONTINUE, 0, b[i], i + 1 < b.size() ? b[i + 1] : 0xF7));
+  e.push_back(next);
+  return e;
+}
+
+std::string hex(const Bytes& bytes) {
+  std::string s;
+  for (std::uint8_t b : bytes) s += {' ', "0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
+  return s.substr(s.empty() ? 0 : 1);
+}
+
+// Every message is recorded with the player's tick and track.
+const bool stamped = (headless_set_midi_stamp([] { return MidiStamp{tick.load(), work_track}; }), true);
+
+// The command prompt's play start, up to where the clock may run.
+void prepare(int track = 0, std::uint32_t offset = at(0), bool relink = true) {
+  player_reset();
+  current_track = track;
+  if (relink) relink_measures();
+  screen_mode.store(MODE_COMMAND), paused.store(0), seek_target.store(offset);
+  prepare_play();
+}
+void run_ms(int ms) {
+  while (ms-- > 0) headless_advance_clock(1), on_timer();
+}
+void run_to_tick(std::int32_t last) {
+  for (int guard = 0; tick.load() < last && guard < 1 << 24; ++guard) run_ms(1);
+}
+
+// What was sent, as "TICK HH HH|...".
+std::string sent() {
+  std::string s;
+  for (const auto& m : headless_sent_midi()) s += (s.empty() ? "" : "|") + std::to_string(m.tick) + " " + hex(m.bytes);
+  return s;
+}
+
+// One play of a new song: its tracks, how far to run, the messages expected, a
+// change to the song, the start track and offset, and whether links are renewed.
+struct Play {
+  Tracks tracks; int until; std::string want;
+  std::function<void()> setup = {}; int track = 0; std::uint32_t offset = at(0); bool relink = true;
+};
+
+std::string play(const Play& p) {
+  new_song();
+  EXPECT_TRUE(set_tracks(p.tracks));
+  headless_clear_midi();
+  if (p.setup) p.setup();
+  prepare(p.track, p.offset, p.relink);
+  on_timer();  // as takto-cli trace does: a first call while stopped, the play monitor, then 1 ms a call
+  screen_mode.store(MODE_PLAY_MONITOR, std::memory_order_release);
+  run_to_tick(p.until);
+  return sent();
+}
+
+TEST(Clock, RelativeTempo) {
+  const std::uint32_t rows[][3] = {{120, 64, 10417}, {120, 65, 10246}, {120, 32, 20833}, {100, 64, 12500},
+                                   {120, 0, 125000}, {10, 64, 125000},  {9, 64, 125000},   {255, 255, 5208},
+                                   {241, 64, 5208},  {240, 64, 5208}};  // base tempo, factor, microseconds
+  for (const auto& r : rows) {
+    base_tempo = r[0];
+    set_relative_tempo(r[1]);
+    EXPECT_EQ(us_per_tick.load(), r[2]) << r[0] << " x " << r[1];
+  }
+}
+
+TEST(Clock, ScheduleFollowsTheStoppedClockThenCarriesMicroseconds) {
+  // Stale schedule values: the stopped clock must replace them. The track
+  // monitor is the other mode in which the clock runs.
+  play({{}, 0, "", [] { next_tick_ms = 12345, remainder_us = 999, headless_set_clock(0); }});
+  screen_mode.store(MODE_TRACK_MONITOR);
+  std::string times;
+  for (std::int32_t seen = tick.load(); seen < 15 && host_time_ms() < 1000; run_ms(1))
+    if (tick != seen) seen = tick, times += std::to_string(host_time_ms()) + ":" + std::to_string(seen) + " ";
+  EXPECT_EQ(times, "1:10 11:11 21:12 32:13 42:14 53:15 ");
+  next_tick_ms = 100, remainder_us = 0;  // a call 35 ms late runs every overdue tick
+  headless_set_clock(135);
+  on_timer();
+  EXPECT_EQ(std::vector<std::int64_t>({tick, next_tick_ms, remainder_us}), std::vector<std::int64_t>({19, 141, 668}));
+}
+
+TEST(Clock, StepTimesAndStartCountdowns) {
+  const Play rows[] = {
+      // Codes 240 and up take no time whatever their step; other codes below 240 are rests.
+      {{{prog(0, 1), prog(12, 2), ev(EV_REPEAT_START, 30), ev(241, 50), ev(EV_CONTINUE, 99), prog(0, 3), ev(200, 24),
+         ev(EV_KEY_SCAN, 6), ev(128, 1), prog(1, 4)}},
+       60, "10 C0 01|10 C0 02|22 C0 03|53 C0 04"},
+      // Start countdowns: the smallest step+ starts on tick 10. Steps are counted for the current track.
+      {{{prog(5, 0)}, {prog(5, 1)}, {prog(5, 2)}}, 300, "10 C1 01|138 C2 02|265 C0 00",
+       [] { head(0, TRACK_STEP_PLUS, 127), head(1, TRACK_STEP_PLUS, -128), selected_steps.store(0); }, 1}};
+  for (const Play& r : rows) EXPECT_EQ(play(r), r.want);
+  EXPECT_EQ(selected_steps.load(), 2) << "track 2's step and its end";
+}
+
+TEST(Clock, PauseSilencesEachTrackAndResumesWithoutBurst) {
+  play({{{note(60, 0, 30), note(64, 20, 30), note(67, 1, 1)}, {note(61, 1, 50)}}, 15, ""});
+  EXPECT_EQ(level[0].load(), 195) << "twice the velocity, less one a tick";
+  paused.store(1);
+  silence_sounding_notes();
+  run_ms(500);
+  paused.store(0);
+  for (int i = 0; i < 20 && tick.load() == 15; ++i) run_ms(1);
+  EXPECT_EQ(tick.load(), 16);
+  run_to_tick(41);  // the silenced notes still end on their gates, also after their track has ended
+  EXPECT_EQ(sent(), "10 90 3C 64|10 90 40 64|10 91 3D 64|15 90 3C 00|15 90 40 00|15 91 3D 00|"
+                    "30 90 43 64|31 90 43 00|40 90 3C 00|40 90 40 00");
+}
+
+TEST(Clock, ZeroTimeLoopCannotHoldTheTimer) {
+  // Five nested repeats of 256 passes around a zero-time event would run for
+  // days in one tick; the track waits a tick after 65,536 events instead.
+  headless_record_midi(false);
+  play({{{RS, RS, RS, RS, RS, cc(0, 64, 0), rend(0), rend(0), rend(0), rend(0), rend(0)}, {prog(2, 1)}}, 12, ""});
+  headless_record_midi(true);
+  EXPECT_EQ(ended[0].load() * 2 + ended[1].load(), 1) << "the other tracks go on";
+  EXPECT_NEAR(headless_sent_count(), 3 * 65536 / 2, 400) << "3 steps, nearly half of them controllers";
+}
+
+TEST(Events, Messages) {
+  const std::vector<Event> m{cc(0, 7, 90), note(60, 0, 10), prog(1, 5)};  // for the mode rules
+  const Play rows[] = {
+      // Bytes as stored, on the head's low channel bits; key aftertouch untransposed; no message for key and tempo.
+      {{{ev(EV_BANK_PRG, 0, 10, 8), ev(EV_AFTER_C, 0, 33), cc(0, 200, 255), prog(0, 127), ev(EV_AFTER_K, 0, 60, 70),
+         ev(EV_PITCH, 0, 0, 64), ev(EV_MUSIC_KEY, 2), ev(EV_TEMPO, 0, 64), note(60, 1, 1, 200)}},
+       10, "10 B3 00 08|10 B3 20 00|10 C3 0A|10 D3 21|10 B3 C8 FF|10 C3 7F|10 A3 3C 46|10 E3 00 40|10 93 41 C8",
+       [] { head(0, TRACK_CHANNEL, 0xF3), head(0, TRACK_KEY_PLUS, 5); }},
+      // Key+ and a play bias of -2 wrap in 8 bits, then 7 bits are kept; key+ bit 7 marks a rhythm track.
+      {{{note(60, 1, 1)}, {note(60, 1, 1)}, {note(125, 1, 1)}, {note(0, 1, 1)}}, 10,
+       "10 90 3F 64|10 91 3C 64|10 92 00 64|10 93 7E 64",
+       [] { image()[SONG_PLAY_BIAS] = 254; for (int t : {0, 1, 2}) head(t, TRACK_KEY_PLUS, t == 1 ? 133 : 5); }},
+      // A sounding note is tied; a gate equal to the step restrikes; two tracks on one channel have their own slots.
+      {{{note(60, 24, 48), note(60, 1, 10, 90)}, {note(60, 24, 24), note(60, 1, 24)}}, 60,
+       "10 90 3C 64|10 90 3C 64|34 90 3C 00|34 90 3C 64|44 90 3C 00|58 90 3C 00", [] { head(1, TRACK_CHANNEL, 0); }},
+      {{{note(60, 1, 0), note(61, 1, 10, 0), note(62, 1, 10, 1)}}, 12, "12 90 3E 01"},  // gate or velocity 0: a rest
+      // Muted, channel off, other mode bits: only the notes differ.
+      {{m, m, m}, 30, "10 B0 07 5A|10 C0 05|10 B1 07 5A|10 C1 05|10 B2 07 5A|10 92 3C 64|10 C2 05|20 92 3C 00",
+       [] { head(0, TRACK_MODE, 1), head(1, TRACK_MODE, 8), head(2, TRACK_MODE, 0xF6); }},
+      // Channel off ends the notes on the old channel and silences notes only; 20 is channel 3.
+      {{{note(60, 0, 50), note(64, 2, 50), ev(EV_MIDI_CH, 0, 0), cc(0, 7, 100), note(70, 2, 50), ev(EV_MIDI_CH, 0, 20),
+         note(72, 1, 5)}},
+       30, "10 90 3C 64|10 90 40 64|12 90 3C 00|12 90 40 00|12 B0 07 64|14 93 48 64|19 93 48 00"},
+      // Track exclusives: the checksum, then the next event; their own step; after an F7 the rest does nothing.
+      {{track_exclusive(0, 0x20, {0x41, 0x10, 0x42, 0x12, 0x83, 0x40, 0x00, 0x80, 0x84, 0xF7}, prog(1, 9))}, 10,
+       "10 F0 41 10 42 12 40 00 20 20 F7|10 C0 09"},
+      {{track_exclusive(2, 0, {0x11, 0xF7, 0x22, 0x33, 0xF7, 0x44}, prog(1, 9)), track_exclusive(1, 0, {}, prog(1, 8))},
+       12, "10 F0 11 F7|10 F0 F7|11 C1 08|12 C0 09"},
+      // Roland templates per track, and reset by the next start.
+      {{{ev(EV_ROL_DEV, 0, 0x10, 0x42), ev(EV_ROL_BASE, 0, 0x40), ev(EV_ROL_PARA, 1, 0x7F), ev(EV_ROL_PARA, 1, 4, 127)},
+        {ev(EV_ROL_PARA, 2, 0x21, 5)}}, 12,
+       "10 F0 41 10 42 12 40 00 7F 00 41 F7|10 F0 41 10 16 12 10 00 21 05 4A F7|11 F0 41 10 42 12 40 00 04 7F 3D F7"},
+      {{{ev(EV_ROL_PARA, 1, 0x90, 0x80)}}, 10, "10 F0 41 10 16 12 10 00 90 80 60 F7"}};
+  for (const Play& r : rows) EXPECT_EQ(play(r), r.want);
+}
+
+TEST(Events, SixteenSlotsDropTheSeventeenthNoteAndReuseFreedOnes) {
+  std::vector<Event> e;
+  for (int i = 0; i < 15; ++i) e.push_back(note(40 + i, 0, 100));
+  e.insert(e.end(), {note(70, 5, 5), note(71, 0, 5), note(72, 1, 5)});
+  std::string s = play({{e}, 30, ""});
+  EXPECT_NE(s.find("|10 90 46 64|15 90 46 00|15 90 47 64|20 90 47 00"), std::string::npos) << s;
+  EXPECT_EQ(s.find("90 48"), std::string::npos) << s;
+}
+
+TEST(Events, UserExclusives) {
+  const struct { Bytes templ; int b2, b3, channel; std::string want; } rows[] = {
+      {{0x41, 0x82, 0x42, 0x12, 0x83, 0x40, 0x00, 0x7F, 0x00, 0x84, 0xF7}, 0, 0, 9, "41 09 42 12 40 00 7F 00 41 "},
+      {{0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x81, 0xF7}, 0, 127, 0, "43 10 4C 00 00 7E 7F "},
+      {{}, 0, 0, 0, ""},
+      {{0x83, 0x10, 0x84, 0x83, 0x05, 0x84}, 0, 0, 0, "10 70 05 0B "},  // the second sum starts at 70
+      {{0x80, 0xF0, 0x90, 0xF7, 0x11}, 0xF7, 0, 0, "F7 F0 90 "},
+      {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24}, 0, 0, 0,
+       "01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 "}};
+  for (const auto& r : rows) {
+    auto setup = [&] {  // template 3, the rest F7
+      std::uint8_t* t = image() + SONG_USER_EXCLUSIVES + 3 * USER_EXCLUSIVE_SIZE + USER_EXCLUSIVE_TEMPLATE;
+      std::fill(t, t + 24, 0xF7), std::copy(r.templ.begin(), r.templ.end(), t), head(0, TRACK_CHANNEL, r.channel);
+    };
+    EXPECT_EQ(play({{{ev(EV_USER_EXCL0 + 3, 1, r.b2, r.b3)}}, 12, "", setup}), "10 F0 " + r.want + "F7");
+  }
+}
+
+TEST(Events, OverlongTrackExclusiveIsCutAndItsRestSkipped) {
+  // Whole at 253 bytes; longer ones are cut to 253 (also between the two
+  // bytes of one event), and an F7 or a checksum past the cut is not read.
+  for (int length : {253, 255, 400}) {
+    Bytes body;
+    for (int i = 0; i < length; ++i) body.push_back(std::uint8_t(i == 300 ? 0x84 : i == 301 ? 0xF7 : i % 100));
+    std::string got = play({{track_exclusive(0, 0, body, prog(1, 9))}, 10, ""});
+    body.resize(length > 253 ? 253 : length);
+    EXPECT_EQ(got, "10 F0 " + hex(body) + " F7|10 C0 09") << length;
+  }
+}
+
+TEST(Events, SendLongWaitsForTheDriver) {
+  EXPECT_EQ(play({{{ev(EV_USER_EXCL0, 1)}}, 10, "", [] { headless_midi_busy(3); }}), "10 F0 F7");
+  const MidiHeaderCalls c = headless_midi_header_calls();
+  EXPECT_EQ(std::vector<int>({c.prepare, c.send, c.unprepare, c.faults}), std::vector<int>({1, 1, 4, 0}));
+}
+
+TEST(Flow, RepeatsAndCallsWithTheMeasureNumberAtTheEnd) {
+  const Play rows[] = {
+      {{{RS, prog(12, 1), ME, rend(3), prog(12, 2), ME}}, 100, "10 C0 01|22 C0 01|34 C0 01|46 C0 02 m3"},
+      {{{prog(1, 1), rend(2), prog(1, 2)}}, 20, "10 C0 01|11 C0 02 m1"},  // an unmatched repeat end
+      {{{prog(12, 1), ME, call(1), prog(12, 2), ME}}, 100, "10 C0 01|22 C0 01|34 C0 02 m4"},
+      {{{prog(12, 1), call(1), prog(12, 2)}}, 100, "10 C0 01|22 C0 01|34 C0 02 m3"},  // a call closes a measure
+      // A called measure's repeat returns to the caller; a link to a same-measure event is followed.
+      {{{RS, prog(6, 1), rend(2), ME, call(1), prog(6, 2)}}, 100, "10 C0 01|16 C0 01|22 C0 01|28 C0 01|34 C0 02 m3"},
+      {{{prog(6, 1), ME, call(1), call(2), prog(6, 2)}}, 100, "10 C0 01|16 C0 01|22 C0 01|28 C0 02 m4"},
+      // A called last measure returns; a call as the first event is measure 1.
+      {{{call(2), prog(6, 1)}}, 100, "10 C0 01|16 C0 01 m2"},
+      // A chain of eleven is given up; the later, shorter ones are not.
+      {{{call(2), call(3), call(4), call(5), call(6), call(7), call(8), call(9), call(10), call(11), call(12),
+         prog(1, 7), ME}},
+       100, "10 C0 07|11 C0 07|12 C0 07|13 C0 07|14 C0 07|15 C0 07|16 C0 07|17 C0 07|18 C0 07|19 C0 07|20 C0 07 m13"}};
+  for (const Play& r : rows) EXPECT_EQ(play(r) + " m" + std::to_string(measure[0].load()), r.want);
+}
+
+TEST(Flow, RepeatCountsAndNesting) {
+  for (auto [depth, count, plays] : {std::array{1, 1, 1}, {1, 255, 255}, {1, 0, 256}, {3, 2, 8}, {6, 2, 32}}) {
+    std::vector<Event> e(depth, ev(EV_REPEAT_START, 30));
+    e.push_back(prog(1, 1));
+    e.insert(e.end(), depth, rend(count));
+    std::string want;
+    for (int i = 0; i < plays; ++i) want += std::to_string(10 + i) + " C0 01|";
+    EXPECT_EQ(play({{e}, 300, ""}), want.substr(0, want.size() - 1)) << depth << " x " << count;
+  }
+}
+
+TEST(Flow, LinksOutsideTheTrackCallTheFirstMeasure) {
+  // Links taken as stored (no relink): a damaged one never reads outside the
+  // track. Track 2's marker would be played on channel 0 by a link into it.
+  const Tracks tracks{{prog(6, 1), ME, ev(EV_SAME_MEASURE), prog(6, 2)}, {prog(1, 9)}};
+  const std::uint32_t len = 64;  // the length of track 1's block
+  const std::string first = "10 C0 01|10 C1 09|16 C0 01|22 C0 02", skipped = "10 C0 01|10 C1 09|16 C0 02";
+  const struct { std::uint32_t link; std::string want; } rows[] = {
+      {0, first}, {len, first}, {len + 44, first}, {65532, first}, {len - 4, skipped}, {52, skipped},
+      {56, skipped + "|22 C0 02"}};  // the end event: an empty call; itself: a chain given up; a sound link
+  for (const auto& r : rows) {
+    auto setup = [&] { head(0, at(2) + 2, r.link & 252), head(0, at(2) + 3, r.link >> 8); };
+    EXPECT_EQ(play({tracks, 30, "", setup, 0, at(0), false}), r.want) << "link " << r.link;
+  }
+}
+
+TEST(Start, ResetReadsTheHeaderAndForgetsTheLastPlay) {
+  play({{{RS, note(60, 1, 100), ME, call(1)}}, 11, ""});
+  ASSERT_TRUE(return_position[0] && repeat_depth[0] && sounding[0] && level[0] && ended[1]);
+  std::uint8_t* names = image() + SONG_RHYTHM_NAMES + RHYTHM_NAME_NOTE;
+  names[RHYTHM_NAME_SIZE * 3] = names[RHYTHM_NAME_SIZE * 20] = 38, names[RHYTHM_NAME_SIZE * 5] = 128;  // 128: no note
+  image()[SONG_TEMPO] = 60, image()[SONG_KEY] = 0x19;
+  headless_clear_midi();
+  player_reset();
+  EXPECT_EQ(sent(), "") << "a reset ends no notes";
+  EXPECT_EQ(std::vector<std::int64_t>({us_per_tick, key_value, drum_map[38], drum_map[36], drum_map[51], measure[0]}),
+            std::vector<std::int64_t>({20833, 7, 838, 758, 0, 1}));
+  EXPECT_EQ(return_position[0] + repeat_depth[0] + sounding[0] + ended[1] + slots[0][0].gate_left + tick, 0u);
+}
+
+TEST(Start, Positioning) {
+  const Play rows[] = {
+      // Held back: the last values, in a fixed order, on the last channel.
+      {{{cc(0, 11, 1), cc(0, 10, 2), cc(0, 7, 0x30), cc(0, 1, 3), ev(EV_PITCH, 0, 4, 5), cc(0, 7, 6),
+         ev(EV_MIDI_CH, 0, 5), ev(EV_PITCH, 1, 0, 64), note(60, 1, 1)}, {cc(1, 10, 64)}},
+       11, "10 E4 00 40|10 B4 01 03|10 B4 07 06|10 B4 0A 02|10 B4 0B 01|10 B1 0A 40|11 94 3C 64", {}, 0, at(8)},
+      // Other messages (exclusives too) go out in their place.
+      {{{prog(1, 5), cc(1, 64, 127), ev(EV_ROL_PARA, 1, 9, 0), cc(1, 7, 100), note(60, 1, 1)}}, 14,
+       "10 C0 05|11 B0 40 7F|12 F0 41 10 16 12 10 00 09 00 67 F7|13 B0 07 64|14 90 3C 64", {}, 0, at(4)},
+      // Inside a repeated section: the first pass; after a call and inside a long note.
+      {{{RS, note(60, 12, 1), ME, note(62, 12, 1), ME, rend(2), note(64, 12, 1)}}, 60,
+       "22 90 3E 64|23 90 3E 00|34 90 3C 64|35 90 3C 00|46 90 3E 64|47 90 3E 00|58 90 40 64|59 90 40 00", {}, 0, at(3)},
+      {{{note(60, 12, 48), ME, call(1), note(62, 12, 1)}}, 40, "34 90 3E 64|35 90 3E 00", {}, 0, at(3)},
+      // Beyond the end; from an event of another track, whose earlier events are silent, at a changed tempo and key.
+      {{{note(60, 5, 1), note(61, 5, 1)}, {note(70, 10, 1), note(71, 5, 1)}}, 20, "20 91 47 64", {}, 0, 10000},
+      {{{note(60, 10, 1), note(61, 10, 1)}, {ev(EV_TEMPO, 0, 96), ev(EV_MUSIC_KEY, 0xF2, 9, 9), note(70, 3, 1),
+        note(71, 3, 1)}}, 21, "13 91 47 64|14 91 47 00|20 90 3D 64|21 90 3D 00", {}, 1, at(3)}};
+  for (const Play& r : rows) EXPECT_EQ(play(r), r.want);
+  EXPECT_EQ(us_per_tick.load(), 6944u);
+  EXPECT_EQ(key_value.load(), 10);
+}
+
+TEST(Start, EndlessRepeatsDoNotHangTheStart) {
+  // Five nested repeats of 256 passes around a 255-tick rest, or around a
+  // zero-time event: a start point after them (the end) is beyond any reach.
+  for (Event inner : {ev(200, 255), ev(EV_MUSIC_KEY, 1)}) {
+    play({{{RS, RS, RS, RS, RS, inner, rend(0), rend(0), rend(0), rend(0), rend(0)}}, 0, "", {}, 0, at(11)});
+    EXPECT_EQ(seek_target + ended[0], 0u);
+    EXPECT_LE(tick.load(), START_TICK_LIMIT);
+  }
+}
+
+// The play start, pause and stop protocol with a real 1 ms timer thread, while
+// the test reads what the play monitor reads.
+TEST(PlayerThreads, StartPauseStop) {
+  constexpr auto relaxed = std::memory_order_relaxed;  // as the play monitor reads
+  Tracks song(TRACK_COUNT);
+  for (int t = 0; t < TRACK_COUNT; ++t)  // chords of three, gates of 1 to 9 ticks
+    for (int i = 0; i < 1200; ++i) song[t].push_back(i % 24 == 23 ? ME : note(40 + (t + i) % 40, i % 3 / 2, 1 + i % 9));
+  play({song, 0, "", [] { image()[SONG_TEMPO] = 240; }});  // ticks of about 5 ms
+  screen_mode.store(MODE_COMMAND);  // stopped again, to start while the timer runs
+  std::atomic<bool> quit{false};
+  std::thread timer([&] {
+    while (!quit.load()) headless_advance_clock(1), on_timer(), std::this_thread::sleep_for(1ms);
+  });
+  prepare();
+  for (bool stop : {false, true}) {
+    screen_mode.store(MODE_PLAY_MONITOR, std::memory_order_release);
+    paused.store(0);
+    for (std::int32_t until = tick + 40, ms = 0; tick < until && ms++ < 20000; std::this_thread::sleep_for(1ms))
+      for (int t = 0; t < TRACK_COUNT; ++t)  // positions before the track's end, levels up to twice velocity 100
+        EXPECT_TRUE(position[t].load(relaxed) < track_end(t) && level[t].load(relaxed) <= 200) << t;
+    // A pause, then a stop: every struck key has had its note-off last, and nothing follows.
+    paused.store(1);
+    silence_sounding_notes();
+    if (stop) screen_mode.store(MODE_COMMAND);
+    const std::size_t count = headless_sent_count();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(headless_sent_count(), count);
+    std::map<int, int> last;  // channel << 8 | note -> last velocity
+    for (const SentMidi& m : headless_sent_midi())
+      if ((m.bytes[0] & 0xF0) == 0x90) last[(m.bytes[0] & 15) << 8 | m.bytes[1]] = m.bytes[2];
+    EXPECT_FALSE(last.empty());
+    for (const auto& [key, velocity] : last) EXPECT_EQ(velocity, 0) << std::hex << key;
+  }
+  quit.store(true);
+  timer.join();
+}
+
+}  // namespace
