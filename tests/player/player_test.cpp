@@ -93,7 +93,7 @@ std::string play(const Play& p) {
 }
 
 TEST(Clock, RelativeTempo) {
-  const std::uint32_t rows[][3] = {{120, 64, 10417}, {120, 65, 10246}, {120, 32, 20833}, {100, 64, 12500},
+  const std::uint32_t rows[][3] = {{120, 64, 10417}, {31, 65, 39063},  {120, 32, 20833}, {100, 64, 12500},
                                    {120, 0, 125000}, {10, 64, 125000},  {9, 64, 125000},   {255, 255, 5208},
                                    {241, 64, 5208},  {240, 64, 5208}};  // base tempo, factor, microseconds
   for (const auto& r : rows) {
@@ -148,9 +148,7 @@ TEST(Clock, PauseSilencesEachTrackAndResumesWithoutBurst) {
 TEST(Clock, ZeroTimeLoopCannotHoldTheTimer) {
   // Five nested repeats of 256 passes around a zero-time event would run for
   // days in one tick; the track waits a tick after 65,536 events instead.
-  headless_record_midi(false);
   play({{{RS, RS, RS, RS, RS, cc(0, 64, 0), rend(0), rend(0), rend(0), rend(0), rend(0)}, {prog(2, 1)}}, 12, ""});
-  headless_record_midi(true);
   EXPECT_EQ(ended[0].load() * 2 + ended[1].load(), 1) << "the other tracks go on";
   EXPECT_NEAR(headless_sent_count(), 3 * 65536 / 2, 400) << "3 steps, nearly half of them controllers";
 }
@@ -249,8 +247,7 @@ TEST(Flow, RepeatsAndCallsWithTheMeasureNumberAtTheEnd) {
       {{{call(2), prog(6, 1)}}, 100, "10 C0 01|16 C0 01 m2"},
       // A chain of eleven is given up; the later, shorter ones are not.
       {{{call(2), call(3), call(4), call(5), call(6), call(7), call(8), call(9), call(10), call(11), call(12),
-         prog(1, 7), ME}},
-       100, "10 C0 07|11 C0 07|12 C0 07|13 C0 07|14 C0 07|15 C0 07|16 C0 07|17 C0 07|18 C0 07|19 C0 07|20 C0 07 m13"}};
+         prog(1, 7), ME}}, 12, "10 C0 07|11 C0 07|12 C0 07 m4"}};
   for (const Play& r : rows) EXPECT_EQ(play(r) + " m" + std::to_string(measure[0].load()), r.want);
 }
 
@@ -321,8 +318,7 @@ TEST(Start, EndlessRepeatsDoNotHangTheStart) {
   // zero-time event: a start point after them (the end) is beyond any reach.
   for (Event inner : {ev(200, 255), ev(EV_MUSIC_KEY, 1)}) {
     play({{{RS, RS, RS, RS, RS, inner, rend(0), rend(0), rend(0), rend(0), rend(0)}}, 0, "", {}, 0, at(11)});
-    EXPECT_EQ(seek_target + ended[0], 0u);
-    EXPECT_LE(tick.load(), START_TICK_LIMIT);
+    EXPECT_TRUE(seek_target == 0 && !ended[0] && tick <= START_TICK_LIMIT) << tick;
   }
 }
 
@@ -331,8 +327,9 @@ TEST(Start, EndlessRepeatsDoNotHangTheStart) {
 TEST(PlayerThreads, StartPauseStop) {
   constexpr auto relaxed = std::memory_order_relaxed;  // as the play monitor reads
   Tracks song(TRACK_COUNT);
-  for (int t = 0; t < TRACK_COUNT; ++t)  // chords of three, gates of 1 to 9 ticks
-    for (int i = 0; i < 1200; ++i) song[t].push_back(i % 24 == 23 ? ME : note(40 + (t + i) % 40, i % 3 / 2, 1 + i % 9));
+  for (int t = 0; t < TRACK_COUNT; ++t)  // chords of three, gates of 1 to 9 ticks, an exclusive every 8 ticks
+    for (int i = 0; i < 1200; ++i)
+      song[t].push_back(i % 24 ? note(40 + (t + i) % 40, i % 3 / 2, 1 + i % 9) : ev(EV_USER_EXCL0));
   play({song, 0, "", [] { image()[SONG_TEMPO] = 240; }});  // ticks of about 5 ms
   screen_mode.store(MODE_COMMAND);  // stopped again, to start while the timer runs
   std::atomic<bool> quit{false};
@@ -346,7 +343,11 @@ TEST(PlayerThreads, StartPauseStop) {
     for (std::int32_t until = tick + 40, ms = 0; tick < until && ms++ < 20000; std::this_thread::sleep_for(1ms))
       for (int t = 0; t < TRACK_COUNT; ++t)  // positions before the track's end, levels up to twice velocity 100
         EXPECT_TRUE(position[t].load(relaxed) < track_end(t) && level[t].load(relaxed) <= 200) << t;
-    // A pause, then a stop: every struck key has had its note-off last, and nothing follows.
+    // A pause, then a stop, while a tick waits for the driver to take an exclusive: the stop must wait for
+    // that tick, whose later tracks start notes. Every struck key has had its note-off last; nothing follows.
+    const int spinning = headless_midi_header_calls().unprepare + 1000;
+    headless_midi_busy(1 << 18);
+    for (int i = 0; i < 1 << 24 && headless_midi_header_calls().unprepare < spinning; ++i) std::this_thread::yield();
     paused.store(1);
     silence_sounding_notes();
     if (stop) screen_mode.store(MODE_COMMAND);
