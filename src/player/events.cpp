@@ -17,10 +17,6 @@ std::uint8_t dt1[TRACK_COUNT][DT1_SIZE];
 namespace {
 constexpr auto relaxed = std::memory_order_relaxed;
 
-std::uint32_t message(unsigned status, unsigned data1, unsigned data2 = 0) {
-  return (status & 0xFF) | (data1 & 0xFF) << 8 | (data2 & 0xFF) << 16;
-}
-
 // Status byte of a message type on the working track's channel.
 unsigned status(unsigned type) { return type | channel[work_track].load(relaxed); }
 
@@ -112,7 +108,7 @@ void play_note() {
     slot = free_slot;
     slot->note.store(note, relaxed);
   }
-  send_short(message(status(0x90), note, byte3));
+  send_short(midi_message(status(0x90), note, byte3));
   sounding[t].store(static_cast<std::uint8_t>(sounding[t].load(relaxed) + 1), relaxed);
   if (level[t].load(relaxed) < 2 * byte3) level[t].store(static_cast<std::uint8_t>(2 * byte3), relaxed);
   slot->gate_left.store(byte2, relaxed);
@@ -127,7 +123,7 @@ void count_down_gates(int t) {
     if (gate == 0) continue;
     slot.gate_left.store(--gate, relaxed);
     if (gate == 0) {
-      send_short(message(0x90 | channel[t].load(relaxed), slot.note.load(relaxed), 0));
+      send_short(midi_message(0x90 | channel[t].load(relaxed), slot.note.load(relaxed), 0));
       sounding[t].store(static_cast<std::uint8_t>(sounding[t].load(relaxed) - 1), relaxed);
     }
     --n;
@@ -142,7 +138,7 @@ void change_channel() {
   for (NoteSlot& slot : slots[t]) {
     if (slot.gate_left.load(relaxed) == 0) continue;
     slot.gate_left.store(0, relaxed);
-    send_short(message(0x90 | old, slot.note.load(relaxed), 0));
+    send_short(midi_message(0x90 | old, slot.note.load(relaxed), 0));
   }
   sounding[t].store(0, relaxed);
   if (byte2 != 0) {
@@ -154,12 +150,12 @@ void change_channel() {
 }
 
 void player_detail::bank_program() {
-  send_short(message(status(0xB0), 0x00, byte3));
-  send_short(message(status(0xB0), 0x20, 0x00));
-  send_short(message(status(0xC0), byte2));
+  send_short(midi_message(status(0xB0), 0x00, byte3));
+  send_short(midi_message(status(0xB0), 0x20, 0x00));
+  send_short(midi_message(status(0xC0), byte2));
 }
 
-void player_detail::channel_aftertouch() { send_short(message(status(0xD0), byte2)); }
+void player_detail::channel_aftertouch() { send_short(midi_message(status(0xD0), byte2)); }
 
 void player_detail::control_change() {
   if (deferring) {
@@ -170,12 +166,12 @@ void player_detail::control_change() {
       return;
     }
   }
-  send_short(message(status(0xB0), byte2, byte3));
+  send_short(midi_message(status(0xB0), byte2, byte3));
 }
 
-void player_detail::program_change() { send_short(message(status(0xC0), byte2)); }
+void player_detail::program_change() { send_short(midi_message(status(0xC0), byte2)); }
 
-void player_detail::key_aftertouch() { send_short(message(status(0xA0), byte2, byte3)); }
+void player_detail::key_aftertouch() { send_short(midi_message(status(0xA0), byte2, byte3)); }
 
 void player_detail::pitch_bend() {
   if (deferring) {
@@ -183,7 +179,7 @@ void player_detail::pitch_bend() {
     (*deferring)[work_track][DEFER_BEND_MSB] = byte3;
     return;
   }
-  send_short(message(status(0xE0), byte2, byte3));
+  send_short(midi_message(status(0xE0), byte2, byte3));
 }
 
 void player_detail::music_key() {

@@ -38,6 +38,11 @@ void roland_device();
 // Waits until no player_tick is running on the timer thread.
 void wait_for_tick_out();
 
+// A short MIDI message: status in bits 0-7, data bytes in bits 8-15 and 16-23.
+inline std::uint32_t midi_message(unsigned status, unsigned data1, unsigned data2 = 0) {
+  return (status & 0xFF) | (data1 & 0xFF) << 8 | (data2 & 0xFF) << 16;
+}
+
 // Wrapping arithmetic on 32-bit counters (never undefined).
 inline std::int32_t wrap_add(std::int32_t a, std::int32_t b) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));

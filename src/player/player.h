@@ -9,6 +9,9 @@
 // positioned song by storing screen_mode with release (the timer loads it with
 // acquire), and silence_sounding_notes and player_reset wait until no tick is
 // running, so after a stop the application thread sees the last tick's work.
+// That wait relies on the stop's store to paused or screen_mode being
+// sequentially consistent (a plain store()): a tick raises its running flag
+// before it reads them, and a weaker store could let it miss the stop.
 //
 // Positions are image offsets (as in the song's track table); 0 means none.
 #pragma once

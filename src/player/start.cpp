@@ -12,10 +12,6 @@ std::int8_t step_plus[TRACK_COUNT];
 namespace {
 constexpr auto relaxed = std::memory_order_relaxed;
 constexpr std::uint8_t DT1_INITIAL[DT1_SIZE] = {0xF0, 0x41, 0x10, 0x16, 0x12, 0x10, 0x00, 0x00, 0x00, 0x00, 0xF7};
-
-std::uint32_t short_message(unsigned status, unsigned data1, unsigned data2) {
-  return (status & 0xFF) | (data1 & 0xFF) << 8 | (data2 & 0xFF) << 16;
-}
 }  // namespace
 
 void player_reset() {
@@ -72,6 +68,9 @@ void find_start_tick() {
   work_measure = measure[s].load(relaxed);
   const std::uint32_t target = seek_target.load(relaxed);
   std::int64_t at = countdown[s].load(relaxed);
+  // Counted as run_step counts, including its wait after too many events
+  // without time, so the start event falls on the tick it plays at.
+  int budget = STEP_EVENT_LIMIT;
   // A start point behind an enormous repeated section would take days to
   // reach; the scan stops early there and play starts where it stopped.
   for (int events = 0; work_position - start[s] < target && events < SCAN_EVENT_LIMIT &&
@@ -82,9 +81,8 @@ void find_start_tick() {
     step = ev[1];
     byte2 = ev[2];
     byte3 = ev[3];
-    if (code < 240) {
-      at += step;
-    } else if (code == EV_REPEAT_END) {
+    std::int32_t time = code < 240 ? step : 0;
+    if (code == EV_REPEAT_END) {
       repeat_end();
     } else if (code == EV_REPEAT_START) {
       repeat_start();
@@ -92,13 +90,15 @@ void find_start_tick() {
       same_measure();
     } else if (code == EV_MEASURE_END) {
       measure_end();
-    } else if (code == EV_END) {
-      std::uint32_t back = return_position[s].load(relaxed);
-      if (back == 0) break;
-      work_position = back;
-      return_position[s].store(0, relaxed);
+    } else if (code == EV_END && end_of_track()) {
+      break;
     }
     work_position += 4;
+    if (time == 0 && --budget == 0) time = 1;
+    if (time != 0) {
+      at += time;
+      budget = STEP_EVENT_LIMIT;
+    }
   }
   tick.store(static_cast<std::int32_t>(std::min<std::int64_t>(at, START_TICK_LIMIT)), relaxed);
 }
@@ -128,11 +128,11 @@ void prepare_play() {
     work_track = t;
     const int* d = deferred[t];
     unsigned ch = channel[t].load(relaxed);
-    if (d[DEFER_BEND_LSB] >= 0) send_short(short_message(0xE0 | ch, d[DEFER_BEND_LSB], d[DEFER_BEND_MSB]));
+    if (d[DEFER_BEND_LSB] >= 0) send_short(midi_message(0xE0 | ch, d[DEFER_BEND_LSB], d[DEFER_BEND_MSB]));
     static constexpr int CONTROLLERS[4][2] = {
         {DEFER_MODULATION, 1}, {DEFER_VOLUME, 7}, {DEFER_PAN, 10}, {DEFER_EXPRESSION, 11}};
     for (const auto& [which, number] : CONTROLLERS)
-      if (d[which] >= 0) send_short(short_message(0xB0 | ch, number, d[which]));
+      if (d[which] >= 0) send_short(midi_message(0xB0 | ch, number, d[which]));
   }
   seek_target.store(0);
 }
@@ -143,6 +143,6 @@ void silence_sounding_notes() {
     work_track = t;
     for (NoteSlot& slot : slots[t])
       if (slot.gate_left.load(relaxed) != 0)
-        send_short(short_message(0x90 | channel[t].load(relaxed), slot.note.load(relaxed), 0));
+        send_short(midi_message(0x90 | channel[t].load(relaxed), slot.note.load(relaxed), 0));
   }
 }

@@ -322,6 +322,19 @@ TEST(Start, EndlessRepeatsDoNotHangTheStart) {
   }
 }
 
+TEST(Start, StartEventPlaysOnTheClocksFirstTick) {
+  // Zero-time events beyond the per-step limit make the track wait a tick; the start search counts that too.
+  const Tracks song{{ev(200, 5), RS, RS, cc(0, 64, 0), rend(0), rend(0), note(60, 2, 1), note(62, 2, 1)}};
+  auto tick_of_62 = [](const std::string& s) {
+    std::size_t end = s.find(" 90 3E 64"), begin = s.rfind('|', end);
+    return s.substr(begin + 1, end - begin - 1);
+  };
+  std::string whole = tick_of_62(play({song, 40, ""}));
+  EXPECT_EQ(tick_of_62(play({song, 40, "", {}, 0, at(7)})), whole);
+  new_song(), set_tracks(song), prepare(0, at(7));
+  EXPECT_EQ(std::to_string(tick.load() + 1), whole) << "the clock's first tick";
+}
+
 // The play start, pause and stop protocol with a real 1 ms timer thread, while
 // the test reads what the play monitor reads.
 TEST(PlayerThreads, StartPauseStop) {
