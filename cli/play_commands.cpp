@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "host/headless/headless.h"
 #include "host/host.h"
+#include "host/replace_file.h"
 #include "player/player.h"
 #include "song/song.h"
 
@@ -31,11 +33,12 @@ struct TempoChange {
   std::uint32_t us_per_quarter;
 };
 
+// What a play gives besides its messages, which go to the sink as they are sent.
 struct PlayResult {
-  std::vector<SentMidi> sent;
   std::vector<TempoChange> tempi;  // the first is the tempo after positioning
   std::int32_t first_tick = 0;     // the first tick that the clock ran
 };
+using MidiSink = std::function<void(const SentMidi&, const PlayResult&)>;
 
 MidiStamp player_stamp() { return MidiStamp{tick.load(std::memory_order_relaxed), work_track}; }
 
@@ -75,8 +78,13 @@ bool all_ended() {
 }
 
 // Loads and plays the song as the command prompt's play start does, on a
-// virtual clock that advances 1 ms a timer call. 0, or 1 when refused.
-int play(const PlayOptions& o, PlayResult& result) {
+// virtual clock that advances 1 ms a timer call. Messages are handed on after
+// every timer call, so a long play needs no more memory than a short one.
+// 0, or 1 when refused.
+int play(const PlayOptions& o, PlayResult& result, const MidiSink& sink) {
+  auto hand_on = [&] {
+    for (const SentMidi& m : headless_take_midi()) sink(m, result);
+  };
   if (start_song() != 0) return 1;
   if (std::strlen(o.song) >= FILE_NAME_SIZE) {
     std::fprintf(stderr, "File name too long\n");
@@ -101,6 +109,7 @@ int play(const PlayOptions& o, PlayResult& result) {
   seek_target.store(static_cast<std::uint32_t>(o.offset));
   prepare_play();
   result.first_tick = tick.load() + 1;
+  hand_on();
   std::uint32_t tempo = us_per_tick.load();
   result.tempi.push_back({result.first_tick, tempo * 48});
 
@@ -115,15 +124,15 @@ int play(const PlayOptions& o, PlayResult& result) {
       tempo = us_per_tick.load();
       result.tempi.push_back({tick.load(), tempo * 48});
     }
-    if (all_ended()) {
+    bool end = all_ended();
+    if (end) {
       paused.store(1);
       silence_sounding_notes();
-      break;
     }
-    if (now >= limit) break;
+    hand_on();
+    if (end || now >= limit) break;
   }
   headless_set_midi_stamp(nullptr);
-  result.sent = headless_sent_midi();
   return 0;
 }
 
@@ -132,24 +141,13 @@ int cmd_trace(int argc, char** argv) {
   if (argc < 2 || !parse_options(argc, argv, 2, true, o)) return usage_error(TRACE_USAGE);
   o.song = argv[1];
   PlayResult r;
-  if (play(o, r) != 0) return 1;
-  std::string out;
-  char field[32];
-  for (const SentMidi& m : r.sent) {
-    std::snprintf(field, sizeof field, "%u %d", m.ms, m.tick);
-    out += field;
-    for (std::uint8_t b : m.bytes) {
-      std::snprintf(field, sizeof field, " %02X", b);
-      out += field;
-    }
-    out += '\n';
-    if (out.size() > (1 << 16)) {
-      std::fwrite(out.data(), 1, out.size(), stdout);
-      out.clear();
-    }
-  }
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  if (std::fflush(stdout) != 0) {
+  auto print = [](const SentMidi& m, const PlayResult&) {
+    std::printf("%u %d", m.ms, m.tick);
+    for (std::uint8_t b : m.bytes) std::printf(" %02X", b);
+    std::putchar('\n');
+  };
+  if (play(o, r, print) != 0) return 1;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "write failed\n");
     return 1;
   }
@@ -193,7 +191,25 @@ std::uint32_t file_time(std::int32_t t, std::int32_t first) {
   return d < 0 ? 0 : static_cast<std::uint32_t>(d);
 }
 
-std::vector<std::uint8_t> build_smf(const PlayResult& r) {
+// Appends one sent message to its track's chunk.
+void add_message(std::vector<TrackChunk>& tracks, const SentMidi& m, const PlayResult& r) {
+  if (m.track < 0 || m.track >= TRACK_COUNT || m.bytes.empty()) return;
+  TrackChunk& c = tracks[m.track];
+  c.at(file_time(m.tick, r.first_tick));
+  // A file cannot hold data bytes above 7F: they are masked here only.
+  if (m.exclusive) {
+    c.data.push_back(0xF0);
+    put_varlen(c.data, static_cast<std::uint32_t>(m.bytes.size() - 1));
+    for (std::size_t i = 1; i + 1 < m.bytes.size(); ++i) c.data.push_back(m.bytes[i] & 0x7F);
+    c.data.push_back(0xF7);
+  } else {
+    c.data.push_back(m.bytes[0]);
+    for (std::size_t i = 1; i < m.bytes.size(); ++i) c.data.push_back(m.bytes[i] & 0x7F);
+  }
+}
+
+// The whole file: a tempo track, then each song track named by its memo.
+std::vector<std::uint8_t> build_smf(const PlayResult& r, const std::vector<TrackChunk>& tracks) {
   std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
   put_be(file, TRACK_COUNT + 1, 2);
   put_be(file, 48, 2);
@@ -206,33 +222,19 @@ std::vector<std::uint8_t> build_smf(const PlayResult& r) {
   }
   tempo.append_to(file);
 
-  std::vector<TrackChunk> tracks(TRACK_COUNT);
   for (int t = 0; t < TRACK_COUNT; ++t) {
     const std::uint8_t* memo = image() + start[t] + TRACK_MEMO;
     std::size_t n = TRACK_MEMO_LEN;
     while (n > 0 && memo[n - 1] == ' ') --n;
-    TrackChunk& c = tracks[t];
-    c.at(0);
-    c.data.insert(c.data.end(), {0xFF, 0x03});
-    put_varlen(c.data, static_cast<std::uint32_t>(n));
-    c.data.insert(c.data.end(), memo, memo + n);
+    TrackChunk named;  // the name at time 0, then the messages
+    named.at(0);
+    named.data.insert(named.data.end(), {0xFF, 0x03});
+    put_varlen(named.data, static_cast<std::uint32_t>(n));
+    named.data.insert(named.data.end(), memo, memo + n);
+    named.data.insert(named.data.end(), tracks[t].data.begin(), tracks[t].data.end());
+    named.now = tracks[t].now;
+    named.append_to(file);
   }
-  for (const SentMidi& m : r.sent) {
-    if (m.track < 0 || m.track >= TRACK_COUNT || m.bytes.empty()) continue;
-    TrackChunk& c = tracks[m.track];
-    c.at(file_time(m.tick, r.first_tick));
-    // A file cannot hold data bytes above 7F: they are masked here only.
-    if (m.exclusive) {
-      c.data.push_back(0xF0);
-      put_varlen(c.data, static_cast<std::uint32_t>(m.bytes.size() - 1));
-      for (std::size_t i = 1; i + 1 < m.bytes.size(); ++i) c.data.push_back(m.bytes[i] & 0x7F);
-      c.data.push_back(0xF7);
-    } else {
-      c.data.push_back(m.bytes[0]);
-      for (std::size_t i = 1; i < m.bytes.size(); ++i) c.data.push_back(m.bytes[i] & 0x7F);
-    }
-  }
-  for (TrackChunk& c : tracks) c.append_to(file);
   return file;
 }
 
@@ -241,17 +243,14 @@ int cmd_export(int argc, char** argv) {
   if (argc < 3 || !parse_options(argc, argv, 3, false, o)) return usage_error(EXPORT_USAGE);
   o.song = argv[1];
   PlayResult r;
-  if (play(o, r) != 0) return 1;
-  std::vector<std::uint8_t> smf = build_smf(r);
-  std::FILE* f = std::fopen(argv[2], "wb");
-  if (!f) {
-    std::fprintf(stderr, "Cannot write %s: %s\n", argv[2], std::strerror(errno));
-    return 1;
-  }
-  bool ok = std::fwrite(smf.data(), 1, smf.size(), f) == smf.size();
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok) {
-    std::fprintf(stderr, "Cannot write %s\n", argv[2]);
+  std::vector<TrackChunk> tracks(TRACK_COUNT);
+  auto add = [&](const SentMidi& m, const PlayResult& result) { add_message(tracks, m, result); };
+  if (play(o, r, add) != 0) return 1;
+  const std::vector<std::uint8_t> smf = build_smf(r, tracks);
+  std::string why;
+  if (!replace_file(argv[2], [&](std::FILE* f) { return std::fwrite(smf.data(), 1, smf.size(), f) == smf.size(); },
+                    &why)) {
+    std::fprintf(stderr, "Cannot write %s: %s\n", argv[2], why.c_str());
     return 1;
   }
   return 0;

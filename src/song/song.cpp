@@ -2,11 +2,11 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "host/host.h"
+#include "host/replace_file.h"
 #include "song/song.h"
 
 SongImage* song_image = nullptr;
@@ -183,64 +183,11 @@ int load_song() {
   return load_song_bytes(buffer.data(), got);
 }
 
-namespace {
-
-// Name of a fresh temporary file beside the target.
-std::string temporary_name(const std::string& target) {
-  std::random_device rd;
-  char suffix[32];
-  std::snprintf(suffix, sizeof suffix, ".%08x.tmp", rd());
-  return target + suffix;
-}
-
-bool write_all(const std::string& path, const std::uint8_t* bytes, std::size_t size) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = std::fwrite(bytes, 1, size, f) == size;
-  ok = std::fflush(f) == 0 && ok;
-  ok = std::fclose(f) == 0 && ok;
-  return ok;
-}
-
-}  // namespace
-
 int save_song() {
   char name[FILE_NAME_SIZE];
   copy_file_name(name);
-  std::string target(name);
-  std::size_t size = used_length();
-  std::error_code ec;
-  namespace fs = std::filesystem;
-
-  // A target that exists must be a file we may write to; test without truncating it.
-  bool exists = fs::exists(target, ec);
-  if (target.empty() || (exists && fs::is_directory(target, ec))) {
-    alert_box("File save failed");
-    return 1;
-  }
-  if (exists) {
-    std::FILE* probe = std::fopen(name, "r+b");
-    if (!probe) {
-      alert_box("File save failed");
-      return 1;
-    }
-    std::fclose(probe);
-  }
-
-  // The old file is replaced only once the new one is completely written.
-  std::string temp = temporary_name(target);
-  if (!write_all(temp, image(), size)) {
-    fs::remove(temp, ec);
-    alert_box("File save failed");
-    return 1;
-  }
-  if (exists) {
-    fs::perms mode = fs::status(target, ec).permissions();
-    if (!ec) fs::permissions(temp, mode, ec);
-  }
-  fs::rename(temp, target, ec);
-  if (ec) {
-    fs::remove(temp, ec);
+  const std::size_t size = used_length();
+  if (!replace_file(name, [&](std::FILE* f) { return std::fwrite(image(), 1, size, f) == size; })) {
     alert_box("File save failed");
     return 1;
   }

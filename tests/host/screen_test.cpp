@@ -244,7 +244,7 @@ TEST(TestcardCommand, MatchesThePictureInTheDocs) {
 static std::string cli_result(const std::string& args) { const CliResult r = run_cli(args); return std::to_string(r.status) + " " + r.err; }
 
 // Bad usage, and files that cannot be written (no such folder; a folder in the
-// way, so the rename fails): a clear message, and no part file left behind.
+// in the way): a clear message, and no temporary file left behind.
 TEST(TestcardCommand, BadUsageAndUnwritableFiles) {
   TempDir dir;
   const std::string none = dir.file("none/card.png"), folder = dir.file("taken.png");
@@ -253,5 +253,5 @@ TEST(TestcardCommand, BadUsageAndUnwritableFiles) {
   EXPECT_EQ(cli_result("testcard a.png b.png"), "2 usage: takto-cli testcard OUT.png\n");
   EXPECT_EQ(cli_result("testcard " + none), "1 cannot write " + none + ": No such file or directory\n");
   EXPECT_EQ(cli_result("testcard " + folder), "1 cannot write " + folder + ": Is a directory\n");
-  EXPECT_FALSE(std::filesystem::exists(folder + ".part"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
 }

@@ -43,6 +43,8 @@ struct SentMidi {
 // Every message sent since the last clear, in order (a copy). Recording can be
 // turned off (it is on by default); messages are then only counted.
 std::vector<SentMidi> headless_sent_midi();
+// The same, but taken out: the record starts empty again (the count goes on).
+std::vector<SentMidi> headless_take_midi();
 std::size_t headless_sent_count();
 void headless_clear_midi();
 void headless_record_midi(bool on);

@@ -97,6 +97,13 @@ std::vector<SentMidi> headless_sent_midi() {
   return sent;
 }
 
+std::vector<SentMidi> headless_take_midi() {
+  std::lock_guard<std::mutex> hold(midi_lock);
+  std::vector<SentMidi> taken;
+  taken.swap(sent);
+  return taken;
+}
+
 std::size_t headless_sent_count() {
   std::lock_guard<std::mutex> hold(midi_lock);
   return sent_total;

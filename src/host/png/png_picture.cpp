@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "host/replace_file.h"
 #include "host/screen.h"
 #include "host/screen_lock.h"
 
@@ -74,31 +75,16 @@ int write_png_stream(std::FILE* file, const std::uint8_t* pixels,
 
 int write_picture_png(const char* path, const std::uint8_t* pixels,
                       const std::uint8_t colours[16][3], std::string& error) {
-  const std::string part = std::string(path) + ".part";
-  std::FILE* file = std::fopen(part.c_str(), "wb");
-  if (file == nullptr) {
-    error = std::string("cannot write ") + path + ": " + std::strerror(errno);
-    return 1;
-  }
   PngFailure failure{};
-  int result = write_png_stream(file, pixels, colours, &failure);
-  if (result == 0 && std::ferror(file)) {
-    std::snprintf(failure.message, sizeof failure.message, "%s", std::strerror(errno));
-    result = 1;
-  }
-  if (std::fclose(file) != 0 && result == 0) {
-    std::snprintf(failure.message, sizeof failure.message, "%s", std::strerror(errno));
-    result = 1;
-  }
-  if (result == 0 && std::rename(part.c_str(), path) != 0) {
-    std::snprintf(failure.message, sizeof failure.message, "%s", std::strerror(errno));
-    result = 1;
-  }
-  if (result != 0) {
-    std::remove(part.c_str());
-    error = std::string("cannot write ") + path + ": " + failure.message;
-  }
-  return result;
+  std::string why;
+  bool ok = replace_file(path, [&](std::FILE* file) {
+    if (write_png_stream(file, pixels, colours, &failure) == 0) return true;
+    errno = 0;  // the reason is libpng's
+    return false;
+  }, &why);
+  if (ok) return 0;
+  error = std::string("cannot write ") + path + ": " + (failure.message[0] ? failure.message : why);
+  return 1;
 }
 
 int save_picture_png(const char* path, std::string& error) {

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-// Writes the current picture (screen_bitmap with colour_table) to path. The
-// file is written beside path first and renamed over it when complete, so a
-// failure leaves an existing file as it was. 0 done; 1 refused, with the
+// Writes the current picture (screen_bitmap with colour_table) to path,
+// replacing the file whole (replace_file), so a failure leaves an existing
+// file as it was. 0 done; 1 refused, with the
 // reason in error.
 int save_picture_png(const char* path, std::string& error);
 
