@@ -80,7 +80,9 @@ TEST(Gaps, Refusals) {
     std::vector<std::uint8_t> before(image(), image() + used_length());
     std::uint32_t p = c.index < 0 ? start[0] + 40 : pos(0, c.index);
     EXPECT_EQ(c.open ? open_gap(p, c.n) : close_gap(p, c.n), c.refused ? 1 : 0) << c.track.size() << " " << c.index;
-    if (c.refused) EXPECT_TRUE(std::equal(before.begin(), before.end(), image()));
+    if (c.refused) {
+      EXPECT_TRUE(std::equal(before.begin(), before.end(), image()));
+    }
     expect_sound();
   }
   make_full_song();  // the whole image moves within its bounds

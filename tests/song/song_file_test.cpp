@@ -152,7 +152,9 @@ TEST_F(SongFile, FailedSaveKeepsThePreviousFile) {
   Bytes old(3000, 'o');
   make_full_song();
   bool root = geteuid() == 0;  // as root, permissions bind only for another user
-  if (root) ASSERT_EQ(chown(dir.path.c_str(), 65534, 65534), 0);
+  if (root) {
+    ASSERT_EQ(chown(dir.path.c_str(), 65534, 65534), 0);
+  }
   namespace fs = std::filesystem;
   const struct {
     const char* what;
@@ -173,9 +175,13 @@ TEST_F(SongFile, FailedSaveKeepsThePreviousFile) {
     limit.rlim_cur = std::min(c.size_limit, saved.rlim_max);
     auto handler = std::signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &limit);
-    if (root) ASSERT_EQ(seteuid(65534), 0);
+    if (root) {
+      ASSERT_EQ(seteuid(65534), 0);
+    }
     int result = save(dir.file("song.sqf"));
-    if (root) ASSERT_EQ(seteuid(0), 0);
+    if (root) {
+      ASSERT_EQ(seteuid(0), 0);
+    }
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, handler);
     fs::permissions(dir.path, fs::perms::all);
