@@ -7,23 +7,11 @@
 #include <cstring>
 #include <vector>
 
-#include "common/song_builder.h"
+#include "fuzz_input.h"
 #include "host/headless/headless.h"
 #include "player/player.h"
 
 namespace {
-
-struct Reader {
-  const std::uint8_t* p;
-  std::size_t n;
-  bool more() const { return n > 0; }
-  std::uint8_t byte() {
-    if (!n) return 0;
-    --n;
-    return *p++;
-  }
-  unsigned word() { return byte() | (byte() << 8); }
-};
 
 [[noreturn]] void fail(const char* what, int t) {
   std::fprintf(stderr, "player invariant broken: %s (track %d)\n", what, t + 1);
@@ -46,23 +34,10 @@ void check_player() {
   }
 }
 
-// A sound song from bytes: up to 48 events a track, continuation events only
-// where one may stand; heads and templates fuzzed too.
-void song_from(Reader& in) {
-  new_song();
-  std::vector<std::vector<Event>> tracks(TRACK_COUNT);
-  for (auto& events : tracks) {
-    int count = in.byte() % 48;
-    for (int i = 0; i < count && in.more(); ++i) {
-      Event ev{in.byte(), in.byte(), in.byte(), in.byte()};
-      if (ev.code == EV_END) ev.code = EV_MEASURE_END;
-      std::uint8_t prev = events.empty() ? 0 : events.back().code;
-      if (ev.code == EV_CONTINUE && prev != EV_TRACK_EXCL && prev != EV_COMMENT && prev != EV_CONTINUE)
-        ev.code = EV_COMMENT;
-      events.push_back(ev);
-    }
-  }
-  set_tracks(tracks);
+// A sound song of up to 48 events a track, with its header, track heads and
+// exclusive templates fuzzed too.
+void song_with_heads_from(Reader& in) {
+  song_from(in, 48);
   std::uint8_t* s = image();
   s[SONG_TEMPO] = in.byte();
   s[SONG_KEY] = in.byte();
@@ -97,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!loaded) return 0;
     in = Reader{data + 2 + file_size, size - 2 - file_size};
   } else {
-    song_from(in);
+    song_with_heads_from(in);
   }
 
   // The play start, with the links fresh or as they were stored.

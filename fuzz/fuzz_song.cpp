@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "common/song_builder.h"
+#include "fuzz_input.h"
 #include "host/headless/headless.h"
 
 namespace {
@@ -24,37 +24,6 @@ void check_song() {
     std::fprintf(stderr, "track table out of step\n");
     std::abort();
   }
-}
-
-struct Reader {
-  const std::uint8_t* p;
-  std::size_t n;
-  bool more() const { return n > 0; }
-  std::uint8_t byte() {
-    if (!n) return 0;
-    --n;
-    return *p++;
-  }
-  unsigned word() { return byte() | (byte() << 8); }
-};
-
-// Builds a sound song from bytes: events of up to 64 per track, continuation
-// events only where one may stand.
-void song_from(Reader& in) {
-  new_song();
-  std::vector<std::vector<Event>> tracks(TRACK_COUNT);
-  for (auto& events : tracks) {
-    int count = in.byte() % 64;
-    for (int i = 0; i < count && in.more(); ++i) {
-      Event ev{in.byte(), in.byte(), in.byte(), in.byte()};
-      if (ev.code == EV_END) ev.code = EV_MEASURE_END;
-      std::uint8_t prev = events.empty() ? 0 : events.back().code;
-      if (ev.code == EV_CONTINUE && prev != EV_TRACK_EXCL && prev != EV_COMMENT && prev != EV_CONTINUE)
-        ev.code = EV_COMMENT;
-      events.push_back(ev);
-    }
-  }
-  set_tracks(tracks);
 }
 
 }  // namespace
@@ -80,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     in = Reader{data + 2 + file_size, size - 2 - file_size};
   } else {
-    song_from(in);
+    song_from(in, 64);
   }
   check_song();
   relink_measures();

@@ -1,0 +1,39 @@
+// Reading fuzz input: bytes as numbers, and sound songs built from bytes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "common/song_builder.h"
+
+struct Reader {
+  const std::uint8_t* p;
+  std::size_t n;
+  bool more() const { return n > 0; }
+  std::uint8_t byte() {
+    if (!n) return 0;
+    --n;
+    return *p++;
+  }
+  unsigned word() { return byte() | (byte() << 8); }
+};
+
+// A new song whose tracks hold up to max_events events read from the input,
+// each track ending only at its end and continuation events standing only
+// where one may.
+inline void song_from(Reader& in, int max_events) {
+  new_song();
+  std::vector<std::vector<Event>> tracks(TRACK_COUNT);
+  for (auto& events : tracks) {
+    int count = in.byte() % max_events;
+    for (int i = 0; i < count && in.more(); ++i) {
+      Event ev{in.byte(), in.byte(), in.byte(), in.byte()};
+      if (ev.code == EV_END) ev.code = EV_MEASURE_END;
+      std::uint8_t prev = events.empty() ? 0 : events.back().code;
+      if (ev.code == EV_CONTINUE && prev != EV_TRACK_EXCL && prev != EV_COMMENT && prev != EV_CONTINUE)
+        ev.code = EV_COMMENT;
+      events.push_back(ev);
+    }
+  }
+  set_tracks(tracks);
+}
