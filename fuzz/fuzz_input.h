@@ -1,6 +1,7 @@
 // Reading fuzz input: bytes as numbers, and sound songs built from bytes.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -36,4 +37,24 @@ inline void song_from(Reader& in, int max_events) {
     }
   }
   set_tracks(tracks);
+}
+
+// The song of an input: its first byte chooses between a file image loaded as
+// a file (the second byte sets its size) and a song that `build` makes from
+// the bytes. `in` is left on the bytes after the song. False when the file
+// was refused; the image then holds whatever the refusal left.
+template <class Build>
+bool song_from_input(const std::uint8_t* data, std::size_t size, Reader& in, Build build) {
+  if (size < 2) return false;
+  in = Reader{data + 2, size - 2};
+  if (!(data[0] & 1)) {
+    build(in);
+    return true;
+  }
+  std::size_t file_size = std::min<std::size_t>(size - 2, 4 + (data[1] << 12));
+  new_song();
+  int loaded = load_song_bytes(data + 2, file_size);
+  rebuild_track_table();
+  in = Reader{data + 2 + file_size, size - 2 - file_size};
+  return loaded != 0;
 }

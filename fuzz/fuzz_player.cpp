@@ -62,18 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)once;
   headless_clear_alerts();
   headless_clear_midi();
-  if (size < 2) return 0;
-  Reader in{data + 2, size - 2};
-  if (data[0] & 1) {
-    std::size_t file_size = std::min<std::size_t>(size - 2, 4 + (data[1] << 12));
-    new_song();
-    int loaded = load_song_bytes(data + 2, file_size);
-    rebuild_track_table();
-    if (!loaded) return 0;
-    in = Reader{data + 2 + file_size, size - 2 - file_size};
-  } else {
-    song_with_heads_from(in);
-  }
+  Reader in{};
+  if (!song_from_input(data, size, in, song_with_heads_from)) return 0;
 
   // The play start, with the links fresh or as they were stored.
   player_reset();

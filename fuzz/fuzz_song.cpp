@@ -35,23 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }();
   (void)once;
   headless_clear_alerts();
-  if (size < 2) return 0;
-  Reader in{data + 2, size - 2};
-  // The first byte chooses: a file image, or a song built from the bytes.
-  if (data[0] & 1) {
-    std::size_t file_size = std::min<std::size_t>(size - 2, 4 + (data[1] << 12));
-    new_song();
-    int loaded = load_song_bytes(data + 2, file_size);
-    rebuild_track_table();
-    if (!loaded) {
-      check_song();
-      return 0;
-    }
-    in = Reader{data + 2 + file_size, size - 2 - file_size};
-  } else {
-    song_from(in, 64);
-  }
-  check_song();
+  Reader in{};
+  bool loaded = song_from_input(data, size, in, [](Reader& r) { song_from(r, 64); });
+  check_song();  // a refused file leaves a sound song too
+  if (!loaded) return 0;
   relink_measures();
   check_song();
   while (in.more()) {

@@ -104,18 +104,12 @@ void on_timer() {
 }
 
 void player_detail::run_step(int t) {
-  const std::uint8_t* s = image();
   work_position = position[t].load(std::memory_order_relaxed);
   work_measure = measure[t].load(std::memory_order_relaxed);
   int budget = STEP_EVENT_LIMIT;
   for (;;) {
     play_flag = (mode[t] & 9) == 0;
-    const std::uint8_t* ev = s + work_position;
-    code = ev[0];
-    step = ev[1];
-    byte2 = ev[2];
-    byte3 = ev[3];
-    std::int32_t time = code < 240 ? step : 0;
+    const std::int32_t time = fetch_event(budget);
     if (dispatch()) {
       ended[t].store(1, std::memory_order_relaxed);
       position[t].store(work_position, std::memory_order_relaxed);
@@ -123,7 +117,6 @@ void player_detail::run_step(int t) {
       return;
     }
     work_position += 4;
-    if (time == 0 && --budget == 0) time = 1;
     if (time != 0) {
       countdown[t].store(time, std::memory_order_relaxed);
       position[t].store(work_position, std::memory_order_relaxed);

@@ -20,6 +20,25 @@ using DeferredTable = int[TRACK_COUNT][DEFER_COUNT];
 // those values recorded here instead of sent.
 extern DeferredTable* deferring;
 
+// Loads the event at work_position into code, step, byte2 and byte3 and
+// returns the ticks it takes. After STEP_EVENT_LIMIT events in a row without
+// time (budget counts them down), the next one takes a tick.
+inline std::int32_t fetch_event(int& budget) {
+  const std::uint8_t* ev = image() + work_position;
+  code = ev[0];
+  step = ev[1];
+  byte2 = ev[2];
+  byte3 = ev[3];
+  std::int32_t time = code < 240 ? step : 0;
+  if (time != 0) {
+    budget = STEP_EVENT_LIMIT;
+  } else if (--budget == 0) {
+    budget = STEP_EVENT_LIMIT;
+    time = 1;
+  }
+  return time;
+}
+
 // Executes track t's events from its position until one takes time (or the
 // track ends) and stores the track's new position, measure and countdown.
 void run_step(int t);

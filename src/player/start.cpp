@@ -62,7 +62,6 @@ void player_reset() {
 
 void find_start_tick() {
   const int s = current_track;
-  const std::uint8_t* img = image();
   work_track = s;
   work_position = position[s].load(relaxed);
   work_measure = measure[s].load(relaxed);
@@ -76,12 +75,7 @@ void find_start_tick() {
   for (int events = 0; work_position - start[s] < target && events < SCAN_EVENT_LIMIT &&
                        at < START_TICK_LIMIT;
        ++events) {
-    const std::uint8_t* ev = img + work_position;
-    code = ev[0];
-    step = ev[1];
-    byte2 = ev[2];
-    byte3 = ev[3];
-    std::int32_t time = code < 240 ? step : 0;
+    const std::int32_t time = fetch_event(budget);
     if (code == EV_REPEAT_END) {
       repeat_end();
     } else if (code == EV_REPEAT_START) {
@@ -94,11 +88,7 @@ void find_start_tick() {
       break;
     }
     work_position += 4;
-    if (time == 0 && --budget == 0) time = 1;
-    if (time != 0) {
-      at += time;
-      budget = STEP_EVENT_LIMIT;
-    }
+    at += time;
   }
   tick.store(static_cast<std::int32_t>(std::min<std::int64_t>(at, START_TICK_LIMIT)), relaxed);
 }
