@@ -35,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }();
   (void)once;
   headless_clear_alerts();
+  if (size < 2) return 0;
   Reader in{};
   bool loaded = song_from_input(data, size, in, [](Reader& r) { song_from(r, 64); });
   check_song();  // a refused file leaves a sound song too
