@@ -110,6 +110,16 @@ void find_start_tick();
 // Note-offs for every sounding note; the caller has stopped the clock first.
 void silence_sounding_notes();
 
+// The play start, in its one order: relink every track's same-measure
+// references, clear paused, position all tracks at the event `offset` bytes
+// into current_track's block (seek_target set while prepare_play runs), and
+// only then start the clock by storing `monitor` (MODE_TRACK_MONITOR or
+// MODE_PLAY_MONITOR) into screen_mode. Called with the clock stopped.
+void start_play(std::uint32_t offset, std::uint8_t monitor);
+// The stop: holds the clock with paused, then ends the sounding notes. The
+// caller then leaves the monitor modes, which stops the clock altogether.
+void stop_play();
+
 // MIDI output: one short message (status in bits 0-7), one whole exclusive.
 unsigned send_short(std::uint32_t message);
 unsigned send_long(const std::uint8_t* buffer, std::uint32_t length);

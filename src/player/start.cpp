@@ -136,3 +136,16 @@ void silence_sounding_notes() {
         send_short(midi_message(0x90 | channel[t].load(relaxed), slot.note.load(relaxed), 0));
   }
 }
+
+void start_play(std::uint32_t offset, std::uint8_t monitor) {
+  relink_measures();
+  paused.store(0);
+  seek_target.store(offset);
+  prepare_play();
+  screen_mode.store(monitor, std::memory_order_release);
+}
+
+void stop_play() {
+  paused.store(1);  // sequentially consistent: see the note in player.h
+  silence_sounding_notes();
+}

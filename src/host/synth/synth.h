@@ -1,0 +1,35 @@
+// The built-in synthesizer: FluidSynth with a General MIDI SoundFont, fed the
+// player's messages as a MIDI device would get them and rendering audio. The
+// desktop program plays through it and takto-cli render writes its audio.
+//
+// Threads: synth_short and synth_long come from the timer thread (or the
+// application thread while positioning), synth_render from the audio thread;
+// FluidSynth serialises them internally.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The SoundFont to use: `wanted` when not empty, else the General MIDI fonts
+// that Debian installs (FluidR3_GM, then TimGM6mb). Returns "" when none
+// exists; `tried` (when given) receives every path looked at.
+std::string find_soundfont(const std::string& wanted, std::vector<std::string>* tried = nullptr);
+
+// Creates the synthesizer at `rate` Hz with the SoundFont loaded and device id
+// 16, so that GS data-set exclusives are taken. false with `error` set when it
+// cannot. FluidSynth's own messages are silenced.
+bool synth_open(const std::string& soundfont, int rate, std::string* error);
+void synth_close();
+bool synth_is_open();
+
+// One short message (status in bits 0-7, data in 8-15 and 16-23) and one
+// whole exclusive (F0 ... F7).
+void synth_short(std::uint32_t message);
+void synth_long(const std::uint8_t* data, std::size_t length);
+
+// Renders `frames` frames of interleaved stereo 16-bit audio.
+void synth_render(std::int16_t* out, int frames);
+// Peak absolute sample of the last synth_render call, for silence detection.
+int synth_last_peak();
