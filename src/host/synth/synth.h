@@ -31,5 +31,7 @@ void synth_long(const std::uint8_t* data, std::size_t length);
 
 // Renders `frames` frames of interleaved stereo 16-bit audio.
 void synth_render(std::int16_t* out, int frames);
+// The same as float samples in -1..1 (louder passages may pass 1).
+void synth_render_float(float* out, int frames);
 // Peak absolute sample of the last synth_render call, for silence detection.
 int synth_last_peak();
