@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 
 // Shows a modal message (caption "デバッグ情報") and returns when it is closed.
 // Text is Shift-JIS. Callable from any thread.
@@ -26,6 +28,12 @@ extern char file_name[FILE_NAME_SIZE];
 // load or save cannot change the name that operation is using.
 void set_file_name(const char* name);
 void copy_file_name(char out[FILE_NAME_SIZE]);
+
+// Every file access by name goes through these two, so that a name opens the
+// same file on every system: on Windows file_name holds UTF-8 and the calls
+// take UTF-16; elsewhere the bytes are the name.
+std::filesystem::path host_path(const char* name);
+std::FILE* host_open_file(const char* name, const char* mode);
 
 // Text output into the picture (screen_bitmap, see host/screen.h) at pixel
 // (px, py), the top-left corner of the first cell: n Shift-JIS bytes, a single

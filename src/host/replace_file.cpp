@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <random>
 
+#include "host/host.h"
+
 namespace fs = std::filesystem;
 
 bool replace_file(const std::string& target, const std::function<bool(std::FILE*)>& write,
@@ -15,18 +17,20 @@ bool replace_file(const std::string& target, const std::function<bool(std::FILE*
   };
   std::error_code ec;
   if (target.empty()) return fail("no file name");
-  if (fs::is_directory(target, ec)) return fail(std::strerror(EISDIR));
-  bool exists = fs::exists(target, ec);
+  const fs::path target_path = host_path(target.c_str());
+  if (fs::is_directory(target_path, ec)) return fail(std::strerror(EISDIR));
+  bool exists = fs::exists(target_path, ec);
   if (exists) {
     // A file we may not write to stays as it is, although the folder would let us replace it.
-    std::FILE* probe = std::fopen(target.c_str(), "r+b");
+    std::FILE* probe = host_open_file(target.c_str(), "r+b");
     if (!probe) return fail(std::strerror(errno));
     std::fclose(probe);
   }
   char suffix[32];
   std::snprintf(suffix, sizeof suffix, ".%08x.tmp", std::random_device{}());
   const std::string temp = target + suffix;
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  const fs::path temp_path = host_path(temp.c_str());
+  std::FILE* f = host_open_file(temp.c_str(), "wb");
   if (!f) return fail(std::strerror(errno));
   errno = 0;
   bool ok = write(f);
@@ -34,14 +38,14 @@ bool replace_file(const std::string& target, const std::function<bool(std::FILE*
   int saved_errno = errno;
   ok = std::fclose(f) == 0 && ok;
   if (!ok) {
-    fs::remove(temp, ec);
+    fs::remove(temp_path, ec);
     return fail(saved_errno ? std::strerror(saved_errno) : "write failed");
   }
-  if (exists) fs::permissions(temp, fs::status(target, ec).permissions(), ec);
-  fs::rename(temp, target, ec);
+  if (exists) fs::permissions(temp_path, fs::status(target_path, ec).permissions(), ec);
+  fs::rename(temp_path, target_path, ec);
   if (ec) {
     std::string why = ec.message();
-    fs::remove(temp, ec);
+    fs::remove(temp_path, ec);
     return fail(why);
   }
   return true;

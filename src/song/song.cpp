@@ -166,13 +166,13 @@ int load_song() {
   char name[FILE_NAME_SIZE];
   copy_file_name(name);
   std::error_code ec;
-  std::filesystem::path path(name);
+  const std::filesystem::path path = host_path(name);
   if (name[0] == 0 || !std::filesystem::exists(path, ec)) return refuse("File not found");
   if (std::filesystem::is_directory(path, ec)) return refuse("File size 0 or directory");
   std::uintmax_t size = std::filesystem::file_size(path, ec);
   if (ec) return refuse("File read failed");
   if (const char* fault = size_fault(size)) return refuse(fault);
-  std::FILE* f = std::fopen(name, "rb");
+  std::FILE* f = host_open_file(name, "rb");
   if (!f) return refuse("File open failed");
   // One byte more than allowed, to notice a file that grew since its size was taken.
   std::vector<std::uint8_t> buffer(SONG_IMAGE_SIZE + 1);

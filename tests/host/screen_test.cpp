@@ -1,15 +1,15 @@
-// The text screen, its font, the pixel primitives and the test card picture.
+// The text screen, its font and the pixel primitives.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
-#include "common/run_cli.h"
 #include "host/font/bitmap_font.h"
 #include "host/headless/headless.h"
 #include "host/screen.h"
@@ -216,42 +216,4 @@ TEST(Graphics, GlyphsSetPlaneZeroUnderTheirBits) {
           want[(399 - py) * 640 + px] = 3;
       EXPECT_EQ(picture(), want) << "glyph " << n << " at " << x << "," << y;
     }
-}
-
-// A PNG of 16 colours read back: its indices top-down, then its palette as r, g, b bytes.
-static Pixels read_png(const std::string& path) {
-  png_image img{};
-  img.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&img, path.c_str()) || img.colormap_entries != 16) return png_image_free(&img), Pixels{};
-  img.format = PNG_FORMAT_RGB_COLORMAP;
-  Pixels out(PNG_IMAGE_SIZE(img) + 48);
-  return png_image_finish_read(&img, nullptr, out.data(), 0, out.data() + out.size() - 48) ? out : Pixels{};
-}
-
-// The test card shows everything the screens draw with (also the missing
-// characters' boxes and every printable single byte), so comparing it with the
-// reviewed picture in the docs catches changes in the text screen, font, pixel
-// operations and PNG writer alike.
-TEST(TestcardCommand, MatchesThePictureInTheDocs) {
-  TempDir dir;
-  ASSERT_EQ(run_cli("testcard " + dir.file("card.png")).status, 0);
-  const Pixels card = read_png(dir.file("card.png"));
-  EXPECT_TRUE(card.size() == PICTURE_SIZE + 48 && card == read_png(TAKTO_SOURCE_DIR "/docs/testcard.png"))
-      << "the test card differs from docs/testcard.png; if that is intended, make it anew with takto-cli testcard, look at it and commit it";
-}
-
-// Exit status and message of takto-cli with these arguments.
-static std::string cli_result(const std::string& args) { const CliResult r = run_cli(args); return std::to_string(r.status) + " " + r.err; }
-
-// Bad usage, and files that cannot be written (no such folder; a folder in the
-// in the way): a clear message, and no temporary file left behind.
-TEST(TestcardCommand, BadUsageAndUnwritableFiles) {
-  TempDir dir;
-  const std::string none = dir.file("none/card.png"), folder = dir.file("taken.png");
-  std::filesystem::create_directories(folder + "/inside");
-  EXPECT_EQ(cli_result("testcard"), "2 usage: takto-cli testcard OUT.png\n");
-  EXPECT_EQ(cli_result("testcard a.png b.png"), "2 usage: takto-cli testcard OUT.png\n");
-  EXPECT_EQ(cli_result("testcard " + none), "1 cannot write " + none + ": No such file or directory\n");
-  EXPECT_EQ(cli_result("testcard " + folder), "1 cannot write " + folder + ": Is a directory\n");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
 }
