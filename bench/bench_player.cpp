@@ -34,14 +34,10 @@ void make_dense_song() {
 }
 
 void start_from_top() {
+  screen_mode.store(MODE_COMMAND);
   player_reset();
   current_track = 0;
-  relink_measures();
-  screen_mode.store(MODE_COMMAND);
-  paused.store(0);
-  seek_target.store(TRACK_HEAD_SIZE);
-  prepare_play();
-  screen_mode.store(MODE_PLAY_MONITOR);
+  start_play(TRACK_HEAD_SIZE, MODE_PLAY_MONITOR);
 }
 
 bool all_ended() {

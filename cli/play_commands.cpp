@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/play.h"
 #include "host/headless/headless.h"
 #include "host/host.h"
 #include "host/replace_file.h"
@@ -19,26 +20,6 @@ namespace {
 
 constexpr const char* TRACE_USAGE = "trace SONG.sqf [--track N] [--offset BYTES] [--ms MS]";
 constexpr const char* EXPORT_USAGE = "export-midi SONG.sqf OUT.mid [--track N] [--offset BYTES]";
-constexpr long long DEFAULT_LIMIT_MS = 100000000;
-
-struct PlayOptions {
-  const char* song = nullptr;
-  int track = 1;
-  long long offset = 44;
-  long long ms = -1;  // -1: until the song ends (or the default limit)
-};
-
-struct TempoChange {
-  std::int32_t tick;
-  std::uint32_t us_per_quarter;
-};
-
-// What a play gives besides its messages, which go to the sink as they are sent.
-struct PlayResult {
-  std::vector<TempoChange> tempi;  // the first is the tempo after positioning
-  std::int32_t first_tick = 0;     // the first tick that the clock ran
-};
-using MidiSink = std::function<void(const SentMidi&, const PlayResult&)>;
 
 MidiStamp player_stamp() { return MidiStamp{tick.load(std::memory_order_relaxed), work_track}; }
 
@@ -52,36 +33,43 @@ bool parse_number(const char* text, long long low, long long high, long long& ou
   return true;
 }
 
-// Reads the options that follow the positional arguments; false on bad usage.
-bool parse_options(int argc, char** argv, int first, bool allow_ms, PlayOptions& o) {
-  for (int i = first; i < argc; i += 2) {
-    std::string name = argv[i];
-    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    long long v = 0;
-    if (name == "--track" && parse_number(value, 1, TRACK_COUNT, v)) {
-      o.track = static_cast<int>(v);
-    } else if (name == "--offset" && parse_number(value, 0, 0x7FFFFFFF, v)) {
-      o.offset = v;
-    } else if (allow_ms && name == "--ms" && parse_number(value, 0, DEFAULT_LIMIT_MS, v)) {
-      o.ms = v;
-    } else {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool all_ended() {
   for (const auto& e : ended)
     if (!e.load(std::memory_order_relaxed)) return false;
   return true;
 }
 
-// Loads and plays the song as the command prompt's play start does, on a
-// virtual clock that advances 1 ms a timer call. Messages are handed on after
-// every timer call, so a long play needs no more memory than a short one.
-// 0, or 1 when refused.
-int play(const PlayOptions& o, PlayResult& result, const MidiSink& sink) {
+}  // namespace
+
+int parse_play_option(int argc, char** argv, int i, bool allow_ms, PlayOptions& o) {
+  const std::string name = argv[i];
+  const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+  long long v = 0;
+  if (name == "--track") {
+    if (!parse_number(value, 1, TRACK_COUNT, v)) return -1;
+    o.track = static_cast<int>(v);
+  } else if (name == "--offset") {
+    if (!parse_number(value, 0, 0x7FFFFFFF, v)) return -1;
+    o.offset = v;
+  } else if (allow_ms && name == "--ms") {
+    if (!parse_number(value, 0, PLAY_LIMIT_MS, v)) return -1;
+    o.ms = v;
+  } else {
+    return 0;
+  }
+  return 2;
+}
+
+bool parse_play_options(int argc, char** argv, int first, bool allow_ms, PlayOptions& o) {
+  for (int i = first; i < argc;) {
+    int took = parse_play_option(argc, argv, i, allow_ms, o);
+    if (took <= 0) return false;
+    i += took;
+  }
+  return true;
+}
+
+int play_song(const PlayOptions& o, PlayResult& result, const MidiSink& sink) {
   auto hand_on = [&] {
     for (const SentMidi& m : headless_take_midi()) sink(m, result);
   };
@@ -100,24 +88,23 @@ int play(const PlayOptions& o, PlayResult& result, const MidiSink& sink) {
   headless_clear_midi();
   headless_set_midi_stamp(player_stamp);
 
+  // After a load the view is reset, which rebuilds the track table.
   player_reset();
   current_track = o.track - 1;
-  relink_measures();
+  // A timer call while stopped puts the schedule at clock 0, so the first
+  // tick runs on the call at 1 ms.
   screen_mode.store(MODE_COMMAND);
-
-  paused.store(0);
-  seek_target.store(static_cast<std::uint32_t>(o.offset));
-  prepare_play();
+  on_timer();
+  start_play(static_cast<std::uint32_t>(o.offset), MODE_PLAY_MONITOR);
   result.first_tick = tick.load() + 1;
   hand_on();
   std::uint32_t tempo = us_per_tick.load();
   result.tempi.push_back({result.first_tick, tempo * 48});
 
-  const long long limit = o.ms >= 0 ? o.ms : DEFAULT_LIMIT_MS;
+  const long long limit = o.ms >= 0 ? o.ms : PLAY_LIMIT_MS;
   for (long long now = 0;; ++now) {
     headless_set_clock(static_cast<std::uint32_t>(now));
     on_timer();
-    if (now == 0) screen_mode.store(MODE_PLAY_MONITOR, std::memory_order_release);
     // At most one tick runs per call (a tick is at least 5 ms), so a change
     // seen here belongs to the tick just run.
     if (us_per_tick.load() != tempo) {
@@ -125,20 +112,20 @@ int play(const PlayOptions& o, PlayResult& result, const MidiSink& sink) {
       result.tempi.push_back({tick.load(), tempo * 48});
     }
     bool end = all_ended();
-    if (end) {
-      paused.store(1);
-      silence_sounding_notes();
-    }
+    if (end) stop_play();
     hand_on();
     if (end || now >= limit) break;
   }
+  screen_mode.store(MODE_COMMAND);
   headless_set_midi_stamp(nullptr);
   return 0;
 }
 
+namespace {
+
 int cmd_trace(int argc, char** argv) {
   PlayOptions o;
-  if (argc < 2 || !parse_options(argc, argv, 2, true, o)) return usage_error(TRACE_USAGE);
+  if (argc < 2 || !parse_play_options(argc, argv, 2, true, o)) return usage_error(TRACE_USAGE);
   o.song = argv[1];
   PlayResult r;
   auto print = [](const SentMidi& m, const PlayResult&) {
@@ -146,7 +133,7 @@ int cmd_trace(int argc, char** argv) {
     for (std::uint8_t b : m.bytes) std::printf(" %02X", b);
     std::putchar('\n');
   };
-  if (play(o, r, print) != 0) return 1;
+  if (play_song(o, r, print) != 0) return 1;
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "write failed\n");
     return 1;
@@ -240,12 +227,12 @@ std::vector<std::uint8_t> build_smf(const PlayResult& r, const std::vector<Track
 
 int cmd_export(int argc, char** argv) {
   PlayOptions o;
-  if (argc < 3 || !parse_options(argc, argv, 3, false, o)) return usage_error(EXPORT_USAGE);
+  if (argc < 3 || !parse_play_options(argc, argv, 3, false, o)) return usage_error(EXPORT_USAGE);
   o.song = argv[1];
   PlayResult r;
   std::vector<TrackChunk> tracks(TRACK_COUNT);
   auto add = [&](const SentMidi& m, const PlayResult& result) { add_message(tracks, m, result); };
-  if (play(o, r, add) != 0) return 1;
+  if (play_song(o, r, add) != 0) return 1;
   const std::vector<std::uint8_t> smf = build_smf(r, tracks);
   std::string why;
   if (!replace_file(argv[2], [&](std::FILE* f) { return std::fwrite(smf.data(), 1, smf.size(), f) == smf.size(); },

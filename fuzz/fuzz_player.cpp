@@ -1,6 +1,6 @@
 // Loads arbitrary bytes as a song (or builds one from them, with fuzzed track
-// heads and exclusive templates), starts play from a fuzzed event, stale links
-// included, and plays ticks with pauses, checking the player's invariants.
+// heads and exclusive templates), starts play from a fuzzed event, damages
+// links after the start, and plays ticks with pauses, checking the player's invariants.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -65,30 +65,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Reader in{};
   if (!song_from_input(data, size, in, song_with_heads_from)) return 0;
 
-  // The play start, with the links fresh or as they were stored.
+  // The play start, from any event or past the end.
   player_reset();
   check_player();
   current_track = in.byte() % TRACK_COUNT;
-  if (!(data[0] & 2)) relink_measures();
   screen_mode.store(MODE_COMMAND);
-  paused.store(0);
-  seek_target.store(44 + in.word() % (track_length(current_track) + 8));
-  prepare_play();
+  start_play(44 + in.word() % (track_length(current_track) + 8), MODE_PLAY_MONITOR);
   if (seek_target.load() != 0) fail("seek_target left set", current_track);
   check_player();
+  // Links damaged after the start's relink must not lead a track outside itself.
+  if (data[0] & 2)
+    for (int t = 0; t < TRACK_COUNT; ++t)
+      for (std::uint32_t p = first_event(t); p < track_end(t); p += 4)
+        if (image()[p] == EV_SAME_MEASURE) image()[p + 2] ^= in.byte() & 0xFC, image()[p + 3] ^= in.byte();
 
-  screen_mode.store(MODE_PLAY_MONITOR);
   for (int i = 0; i < 150; ++i) {
     std::uint8_t c = in.byte();
     if (c == 0xFF) {
-      paused.store(1 - paused.load());
-      if (paused.load()) silence_sounding_notes();
+      if (paused.load()) paused.store(0);
+      else stop_play();  // the play monitor's pause
     }
     player_tick();
     check_player();
   }
-  paused.store(1);
-  silence_sounding_notes();
+  stop_play();
   screen_mode.store(MODE_COMMAND);
   return 0;
 }

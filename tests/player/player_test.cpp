@@ -51,13 +51,14 @@ std::string hex(const Bytes& bytes) {
 // Every message is recorded with the player's tick and track.
 const bool stamped = (headless_set_midi_stamp([] { return MidiStamp{tick.load(), work_track}; }), true);
 
-// The command prompt's play start, up to where the clock may run.
-void prepare(int track = 0, std::uint32_t offset = at(0), bool relink = true) {
+// The command prompt's play start. As takto-cli trace does: a timer call while
+// stopped puts the schedule at the clock, then the play, 1 ms a call.
+void start(int track = 0, std::uint32_t offset = at(0)) {
   player_reset();
   current_track = track;
-  if (relink) relink_measures();
-  screen_mode.store(MODE_COMMAND), paused.store(0), seek_target.store(offset);
-  prepare_play();
+  screen_mode.store(MODE_COMMAND);
+  on_timer();
+  start_play(offset, MODE_PLAY_MONITOR);
 }
 void run_ms(int ms) {
   while (ms-- > 0) headless_advance_clock(1), on_timer();
@@ -74,20 +75,20 @@ std::string sent() {
 }
 
 // One play of a new song: its tracks, how far to run, the messages expected, a
-// change to the song, the start track and offset, and whether links are renewed.
+// change to the song, the start track and offset, and whether the change is
+// made after the start (links damaged after the start's relink).
 struct Play {
   Tracks tracks; int until; std::string want;
-  std::function<void()> setup = {}; int track = 0; std::uint32_t offset = at(0); bool relink = true;
+  std::function<void()> setup = {}; int track = 0; std::uint32_t offset = at(0); bool after_start = false;
 };
 
 std::string play(const Play& p) {
   new_song();
   EXPECT_TRUE(set_tracks(p.tracks));
   headless_clear_midi();
-  if (p.setup) p.setup();
-  prepare(p.track, p.offset, p.relink);
-  on_timer();  // as takto-cli trace does: a first call while stopped, the play monitor, then 1 ms a call
-  screen_mode.store(MODE_PLAY_MONITOR, std::memory_order_release);
+  if (p.setup && !p.after_start) p.setup();
+  start(p.track, p.offset);
+  if (p.setup && p.after_start) p.setup();
   run_to_tick(p.until);
   return sent();
 }
@@ -134,8 +135,7 @@ TEST(Clock, StepTimesAndStartCountdowns) {
 TEST(Clock, PauseSilencesEachTrackAndResumesWithoutBurst) {
   play({{{note(60, 0, 30), note(64, 20, 30), note(67, 1, 1)}, {note(61, 1, 50)}}, 15, ""});
   EXPECT_EQ(level[0].load(), 195) << "twice the velocity, less one a tick";
-  paused.store(1);
-  silence_sounding_notes();
+  stop_play();
   run_ms(500);
   paused.store(0);
   for (int i = 0; i < 20 && tick.load() == 15; ++i) run_ms(1);
@@ -266,7 +266,7 @@ TEST(Flow, RepeatCountsAndNesting) {
 }
 
 TEST(Flow, LinksOutsideTheTrackCallTheFirstMeasure) {
-  // Links taken as stored (no relink): a damaged one never reads outside the
+  // Links damaged after the start's relink: one never reads outside the
   // track. Track 2's marker would be played on channel 0 by a link into it.
   const Tracks tracks{{prog(6, 1), ME, ev(EV_SAME_MEASURE), prog(6, 2)}, {prog(1, 9)}};
   const std::uint32_t len = 64;  // the length of track 1's block
@@ -276,7 +276,7 @@ TEST(Flow, LinksOutsideTheTrackCallTheFirstMeasure) {
       {56, skipped + "|22 C0 02"}};  // the end event: an empty call; itself: a chain given up; a sound link
   for (const auto& r : rows) {
     auto setup = [&] { head(0, at(2) + 2, r.link & 252), head(0, at(2) + 3, r.link >> 8); };
-    EXPECT_EQ(play({tracks, 30, "", setup, 0, at(0), false}), r.want) << "link " << r.link;
+    EXPECT_EQ(play({tracks, 30, "", setup, 0, at(0), true}), r.want) << "link " << r.link;
   }
 }
 
@@ -334,7 +334,7 @@ TEST(Start, StartEventPlaysOnTheClocksFirstTick) {
   };
   std::string whole = tick_of_62(play({song, 40, ""}));
   EXPECT_EQ(tick_of_62(play({song, 40, "", {}, 0, at(7)})), whole);
-  new_song(), set_tracks(song), prepare(0, at(7));
+  new_song(), set_tracks(song), start(0, at(7));
   EXPECT_EQ(std::to_string(tick.load() + 1), whole) << "the clock's first tick";
 }
 
@@ -352,10 +352,10 @@ TEST(PlayerThreads, StartPauseStop) {
   std::thread timer([&] {
     while (!quit.load()) headless_advance_clock(1), on_timer(), std::this_thread::sleep_for(1ms);
   });
-  prepare();
+  player_reset();
   for (bool stop : {false, true}) {
-    screen_mode.store(MODE_PLAY_MONITOR, std::memory_order_release);
-    paused.store(0);
+    if (stop) paused.store(0);  // resumed after the pause
+    else start_play(at(0), MODE_PLAY_MONITOR);
     for (std::int32_t until = tick + 40, ms = 0; tick < until && ms++ < 20000; std::this_thread::sleep_for(1ms))
       for (int t = 0; t < TRACK_COUNT; ++t)  // positions before the track's end, levels up to twice velocity 100
         EXPECT_TRUE(position[t].load(relaxed) < track_end(t) && level[t].load(relaxed) <= 200) << t;
@@ -364,8 +364,7 @@ TEST(PlayerThreads, StartPauseStop) {
     const int spinning = headless_midi_header_calls().unprepare + 1000;
     headless_midi_busy(1 << 18);
     for (int i = 0; i < 1 << 24 && headless_midi_header_calls().unprepare < spinning; ++i) std::this_thread::yield();
-    paused.store(1);
-    silence_sounding_notes();
+    stop_play();
     if (stop) screen_mode.store(MODE_COMMAND);
     const std::size_t count = headless_sent_count();
     std::this_thread::sleep_for(30ms);
