@@ -1,0 +1,68 @@
+// The edit screen's loop: keys to the step editor, track changes, refresh,
+// and point play from the event under the cursor.
+#include "editor/editor.h"
+#include "host/host.h"
+#include "host/screen.h"
+#include "player/player.h"
+#include "screens/screens.h"
+
+namespace {
+
+enum : int { KEY_ESC = 27, KEY_P = 112 };
+
+void point_play() {
+  edit_mode = EDIT_OVERWRITE;
+  start_track = current_track;
+  start_pos = edit_pos;
+  print_at(30, 0, "     POINT PLAY", 14);
+  shown_track = -1;
+  start_play(edit_pos - start[current_track], MODE_TRACK_MONITOR);
+  paint_screen();
+  run_monitor();
+  screen_mode.store(MODE_EDIT);
+  paint_screen();
+  shown_track = -1;
+}
+
+void refresh_edit_screen() {
+  draw_event_list();
+  update_measure_view();
+  draw_held_keys();
+  shown_track = current_track;
+  show_refresh_count();
+  present();
+}
+
+}  // namespace
+
+int read_edit_key() {
+  const int v = poll_key();
+  key_shift = v >> 8;
+  int c = v & 255;
+  if (c >= 'A' && c <= 'Z') c += 32;
+  if (c >= 33 && c <= 41) current_track = c - 33;
+  return c;
+}
+
+int run_edit_screen() {
+  shown_track = -1;
+  screen_mode.store(MODE_EDIT);
+  edit_mode = EDIT_OVERWRITE;
+  paint_screen();
+  for (;;) {
+    host_sleep_1ms();
+    const int c = read_edit_key();
+    if (c == 0 && shown_track != -1) continue;
+    if (c == KEY_ESC) {
+      edit_mode = EDIT_OVERWRITE;
+      return KEY_ESC;
+    }
+    if (shown_track != current_track) {
+      edit_mode = EDIT_OVERWRITE;
+      locate_edit_pos();
+    }
+    if (c == KEY_P) point_play();
+    handle_edit_key(c);
+    refresh_edit_screen();
+  }
+}
