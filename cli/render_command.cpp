@@ -1,0 +1,204 @@
+// takto-cli render: plays a song on the virtual clock into the built-in
+// synthesizer and writes the audio with libsndfile.
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <strings.h>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/play.h"
+#include "host/replace_file.h"
+#include "host/synth/synth.h"
+
+namespace {
+
+constexpr const char* RENDER_USAGE =
+    "render SONG.sqf OUT.wav [--soundfont PATH] [--rate HZ] [--track N] [--offset BYTES]";
+constexpr int DEFAULT_RATE = 44100;
+constexpr int CHUNK_FRAMES = 4096;   // frames per synthesizer call within a span
+constexpr int TAIL_SILENCE_MS = 100;  // the render ends after this much silence
+constexpr int TAIL_MAX_MS = 10000;    // and at most this long after the last message
+
+// The file type for OUT's extension; 0 when it has none we write.
+int format_for(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return 0;
+  const char* ext = path.c_str() + dot + 1;
+  if (strcasecmp(ext, "wav") == 0) return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  if (strcasecmp(ext, "flac") == 0) return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+  if (strcasecmp(ext, "ogg") == 0 || strcasecmp(ext, "oga") == 0) return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+  return 0;
+}
+
+// The progress line on a terminal: song time rendered, the total, and the
+// speed as a multiple of real time.
+struct Progress {
+  bool on = false;
+  double total_s = 0;
+  std::chrono::steady_clock::time_point begun = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point shown{};
+
+  void show(double done_s, bool last) {
+    if (!on) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!last && now - shown < std::chrono::milliseconds(100)) return;
+    shown = now;
+    const double wall = std::chrono::duration<double>(now - begun).count();
+    const double fraction = total_s > 0 ? std::min(1.0, done_s / total_s) : 1.0;
+    const int filled = static_cast<int>(fraction * 30);
+    std::fprintf(stderr, "\r[%-30s] %7.1f / %.1f s  %5.0fx real time", std::string(filled, '#').c_str(), done_s,
+                 total_s, wall > 0 ? done_s / wall : 0.0);
+    if (last) std::fputc('\n', stderr);
+    std::fflush(stderr);
+  }
+};
+
+// The audio being written: frames rendered so far, and how each span reaches the file.
+struct Render {
+  SNDFILE* file = nullptr;
+  int rate = DEFAULT_RATE;
+  long long frames = 0;
+  std::vector<float> buffer = std::vector<float>(2 * CHUNK_FRAMES);
+  bool failed = false;
+  Progress progress;
+
+  // Renders up to frame `until` (exclusive); returns the largest peak seen.
+  int render_to(long long until) {
+    int peak = 0;
+    while (frames < until && !failed) {
+      const int n = static_cast<int>(std::min<long long>(CHUNK_FRAMES, until - frames));
+      synth_render_float(buffer.data(), n);
+      peak = std::max(peak, synth_last_peak());
+      if (sf_writef_float(file, buffer.data(), n) != n) failed = true;
+      frames += n;
+    }
+    progress.show(static_cast<double>(frames) / rate, false);
+    return peak;
+  }
+  long long frame_of_ms(long long ms) const { return ms * rate / 1000; }
+};
+
+void deliver(const SentMidi& m) {
+  if (m.exclusive) {
+    synth_long(m.bytes.data(), m.bytes.size());
+  } else if (!m.bytes.empty()) {
+    std::uint32_t message = 0;
+    for (std::size_t i = 0; i < m.bytes.size() && i < 4; ++i) message |= std::uint32_t{m.bytes[i]} << (8 * i);
+    synth_short(message);
+  }
+}
+
+int cmd_render(int argc, char** argv) {
+  if (argc < 3) return usage_error(RENDER_USAGE);
+  PlayOptions o;
+  o.song = argv[1];
+  const std::string out = argv[2];
+  std::string soundfont;
+  long long rate = DEFAULT_RATE;
+  for (int i = 3; i < argc;) {
+    const std::string name = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (name == "--soundfont" && value && *value) {
+      soundfont = value;
+      i += 2;
+    } else if (name == "--rate" && value) {
+      char* end = nullptr;
+      errno = 0;
+      rate = std::strtoll(value, &end, 10);
+      if (errno != 0 || *end != 0 || end == value || rate < 1 || rate > 1000000) return usage_error(RENDER_USAGE);
+      i += 2;
+    } else {
+      const int took = parse_play_option(argc, argv, i, false, o);
+      if (took <= 0) return usage_error(RENDER_USAGE);
+      i += took;
+    }
+  }
+
+  const int format = format_for(out);
+  if (format == 0) {
+    std::fprintf(stderr, "Unknown audio file type: %s (use .wav, .flac or .ogg)\n", out.c_str());
+    return 2;
+  }
+  std::vector<std::string> tried;
+  const std::string font = find_soundfont(soundfont, &tried);
+  if (font.empty()) {
+    std::string list;
+    for (const std::string& path : tried) list += "\n  " + path;
+    std::fprintf(stderr, "No SoundFont found. Looked for:%s\n%s\n", list.c_str(),
+                 soundfont.empty() ? "Install fluid-soundfont-gm (or timgm6mb-soundfont), or give --soundfont PATH."
+                                   : "Give the path of an existing .sf2 file.");
+    return 1;
+  }
+
+  // A first play, without sound, checks the song before anything is written
+  // and gives the song's length for the progress bar.
+  PlayResult dry;
+  long long last_ms = 0;
+  if (play_song(o, dry, [&](const SentMidi& m, const PlayResult&) { last_ms = m.ms; }) != 0) return 1;
+
+  std::string why;
+  if (!synth_open(font, static_cast<int>(rate), &why)) {
+    std::fprintf(stderr, "Cannot start the synthesizer: %s\n", why.c_str());
+    return 1;
+  }
+
+  Render r;
+  r.rate = static_cast<int>(rate);
+  r.progress.on = isatty(STDERR_FILENO) != 0;
+  r.progress.total_s = static_cast<double>(last_ms) / 1000.0;
+  bool song_refused = false;
+  auto write = [&](std::FILE* f) {
+    SF_INFO info{};
+    info.samplerate = r.rate;
+    info.channels = 2;
+    info.format = format;
+    r.file = sf_open_fd(fileno(f), SFM_WRITE, &info, 0);
+    if (!r.file) {
+      why = sf_strerror(nullptr);
+      return false;
+    }
+    sf_command(r.file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    PlayResult result;
+    const int played = play_song(o, result, [&](const SentMidi& m, const PlayResult&) {
+      // The message is heard from the first frame of its millisecond on.
+      r.render_to(r.frame_of_ms(m.ms));
+      deliver(m);
+    });
+    // The tail: release and reverb go on until 100 ms of silence.
+    const long long step = std::max(1, r.rate / 100);
+    long long silent = 0;
+    const long long tail_end = r.frames + r.frame_of_ms(TAIL_MAX_MS);
+    while (played == 0 && !r.failed && silent < r.frame_of_ms(TAIL_SILENCE_MS) && r.frames < tail_end) {
+      const long long n = std::min(step, tail_end - r.frames);
+      silent = r.render_to(r.frames + n) == 0 ? silent + n : 0;
+    }
+    r.progress.show(static_cast<double>(r.frames) / r.rate, true);
+    if (r.failed) why = sf_strerror(r.file);
+    const bool closed = sf_close(r.file) == 0;
+    if (!closed && !r.failed) why = "the audio file could not be finished";
+    song_refused = played != 0;
+    return played == 0 && !r.failed && closed;
+  };
+  const bool written = replace_file(out, write, &why);
+  synth_close();
+  if (song_refused) return 1;
+  if (!written) {
+    std::fprintf(stderr, "Cannot write %s: %s\n", out.c_str(), why.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+const bool registered = register_command("render", RENDER_USAGE, cmd_render);
+
+}  // namespace
