@@ -1,0 +1,101 @@
+// The desktop backend: an SDL2 window, a 1 ms timer thread, MIDI output to the
+// built-in synthesizer or to a MIDI port (RtMidi), and the desktop's own file
+// dialogs. The program's entry (main.cpp) sets these up and tears them down in
+// a fixed order: window, MIDI output, timer, application thread; and back.
+#pragma once
+
+#include <SDL2/SDL_keyboard.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// --- Command line (options.cpp) ---
+
+struct DesktopOptions {
+  int scale = 1;          // --scale N or TAKTO_SCALE
+  std::string soundfont;  // --soundfont PATH; "" the installed General MIDI font
+  std::string midi_out;   // --midi-out NAME; "" the built-in synthesizer; "list"
+  bool help = false;
+  bool version = false;
+  std::string song;  // every other argument, joined by single blanks
+};
+constexpr int MAX_SCALE = 8;
+extern const char DESKTOP_USAGE[];
+
+// Reads the arguments after the program name; env_scale is TAKTO_SCALE or
+// null. false, with a one-line reason in error, for a bad option.
+bool parse_options(int argc, const char* const* argv, const char* env_scale, DesktopOptions& out,
+                   std::string& error);
+
+// --- Keys (keys.cpp) ---
+
+enum class KeyLayout { us, japanese };
+// The layout of the system's keymap (after the window exists).
+KeyLayout keyboard_layout();
+// The Windows virtual key that the same physical key gives with that layout;
+// 0 when it gives none. mods are SDL's (Num Lock decides the numeric pad).
+int virtual_key(SDL_Scancode scancode, SDL_Keycode key, std::uint16_t mods, KeyLayout layout);
+
+// --- Window (window.cpp), window thread ---
+
+// Creates the window (title "TAKTO", 640 x 400 times scale); false with error.
+bool window_open(int scale, std::string& error);
+// Serves paint, keys, blink and drops until the user closes the window (true)
+// or the application thread asks to end (false).
+bool window_run();
+void window_close();
+// Application thread: main_loop has returned.
+void window_post_quit();
+
+// --- Timer (timer.cpp) ---
+
+// Starts the thread that calls tick once a millisecond on absolute deadlines
+// of the monotonic clock; with realtime it first asks for real-time priority.
+void timer_start(void (*tick)(), bool realtime);
+void timer_stop();
+// How the timer thread got its priority: "SCHED_FIFO", "RealtimeKit" or
+// "none" (valid once the thread runs; timer_start waits for that).
+const char* timer_priority();
+// Called on the timer thread with the lateness of every wake-up in
+// nanoseconds, when set (benchmark).
+using TimerObserver = void (*)(std::int64_t late_ns);
+void timer_observe(TimerObserver observer);
+
+// --- Sound (audio.cpp) ---
+
+// Keeps ALSA's and JACK's own messages off the terminal.
+void silence_sound_libraries();
+// Opens the audio device, paused; rate receives its sample rate.
+bool audio_open(int& rate, std::string& error);
+void audio_start();
+void audio_close();
+
+// --- MIDI output (midi.cpp) ---
+
+// Prints "SYSTEM: PORT" for every MIDI output port; false when no MIDI
+// system is there.
+bool midi_list_ports(std::FILE* out);
+// Sends to the port whose name is `name` (else the first that contains it).
+bool midi_open_port(const std::string& name, std::string& error);
+// Plays through the built-in synthesizer and the audio device.
+bool midi_open_synth(const std::string& soundfont, std::string& error);
+// Closes whatever was opened; the timer has stopped before.
+void midi_close();
+
+// --- File dialogs (dialogs.cpp) ---
+
+// Ends a dialog that is open (the window is closing).
+void dialogs_cancel();
+
+// --- Application thread (app_thread.cpp) ---
+
+void app_thread_start(void (*body)());
+// Asks the application thread to stop: it parks at its next wait (every wait
+// goes through host_sleep_1ms) and touches nothing after. true once it parked
+// or ended, false when it did not within timeout_ms.
+bool app_thread_stop(int timeout_ms);
+// The thread returned from body; joins it.
+void app_thread_join();
+// On the application thread, when a stop was asked: parks for good.
+void app_thread_checkpoint();

@@ -1,0 +1,194 @@
+// MIDI output: the built-in synthesizer (the default) or a MIDI port of the
+// ALSA sequencer or JACK through RtMidi. With neither open, messages go
+// nowhere, as on an unopened port.
+#include <rtmidi/RtMidi.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "host/desktop/desktop.h"
+#include "host/host.h"
+#include "host/synth/synth.h"
+
+namespace {
+enum Target { NOWHERE, SYNTH, PORT };
+std::atomic<int> target{NOWHERE};
+std::unique_ptr<RtMidiOut> port;
+// Positioning on the application thread and a stop from the window thread
+// may send while the timer thread does; the port takes one writer at a time.
+std::mutex port_lock;
+
+constexpr unsigned MIDI_NO_ERROR = 0;
+constexpr unsigned MIDI_INVALID_HEADER = 6;
+constexpr unsigned MIDI_UNPREPARED = 64;
+constexpr std::uint32_t HEADER_PREPARED = 2;
+
+void ignore_error(RtMidiError::Type, const std::string&, void*) {}
+
+struct PortName {
+  RtMidi::Api api;
+  unsigned index;
+  std::string name;
+};
+
+// Every output port of every MIDI system that answers.
+std::vector<PortName> all_ports(bool& any_system) {
+  std::vector<PortName> ports;
+  std::vector<RtMidi::Api> apis;
+  RtMidi::getCompiledApi(apis);
+  any_system = false;
+  for (RtMidi::Api api : apis) {
+    if (api == RtMidi::RTMIDI_DUMMY) continue;
+    try {
+      RtMidiOut out(api, "TAKTO");
+      out.setErrorCallback(ignore_error);
+      const unsigned n = out.getPortCount();
+      // A JACK without a server answers with no ports, like ALSA with none.
+      if (n > 0 || api == RtMidi::LINUX_ALSA) any_system = true;
+      for (unsigned i = 0; i < n; ++i) ports.push_back({api, i, out.getPortName(i)});
+    } catch (const RtMidiError&) {
+    }
+  }
+  return ports;
+}
+
+void send_bytes(const std::uint8_t* bytes, std::size_t n) {
+  std::lock_guard<std::mutex> hold(port_lock);
+  if (!port) return;
+  try {
+    port->sendMessage(bytes, n);
+  } catch (const RtMidiError&) {
+  }
+}
+}  // namespace
+
+bool midi_list_ports(std::FILE* out) {
+  bool any_system = false;
+  std::vector<PortName> ports = all_ports(any_system);
+  for (const PortName& p : ports) {
+    std::fprintf(out, "%s: %s\n", RtMidi::getApiDisplayName(p.api).c_str(), p.name.c_str());
+  }
+  return any_system || !ports.empty();
+}
+
+bool midi_open_port(const std::string& name, std::string& error) {
+  bool any_system = false;
+  std::vector<PortName> ports = all_ports(any_system);
+  const PortName* chosen = nullptr;
+  for (const PortName& p : ports) {
+    if (p.name == name) {
+      chosen = &p;
+      break;
+    }
+  }
+  for (const PortName& p : ports) {
+    if (!chosen && p.name.find(name) != std::string::npos) chosen = &p;
+  }
+  if (!chosen) {
+    error = ports.empty() ? "no MIDI port '" + name + "': there are no MIDI ports"
+                          : "no MIDI port '" + name + "' (takto --midi-out list shows them)";
+    return false;
+  }
+  try {
+    auto out = std::make_unique<RtMidiOut>(chosen->api, "TAKTO");
+    out->setErrorCallback(ignore_error);
+    // The port list can change between the look and the open.
+    if (chosen->index >= out->getPortCount() || out->getPortName(chosen->index) != chosen->name) {
+      error = "MIDI port '" + chosen->name + "' went away";
+      return false;
+    }
+    out->openPort(chosen->index, "out");
+    if (!out->isPortOpen()) {
+      error = "MIDI port '" + chosen->name + "' cannot be opened";
+      return false;
+    }
+    std::lock_guard<std::mutex> hold(port_lock);
+    port = std::move(out);
+  } catch (const RtMidiError& e) {
+    error = "MIDI port '" + chosen->name + "' cannot be opened: " + e.getMessage();
+    return false;
+  }
+  target.store(PORT);
+  return true;
+}
+
+bool midi_open_synth(const std::string& soundfont, std::string& error) {
+  std::vector<std::string> tried;
+  const std::string font = find_soundfont(soundfont, &tried);
+  if (font.empty()) {
+    error = "no SoundFont at";
+    for (const std::string& t : tried) error += " " + t;
+    if (soundfont.empty()) error += " (install fluid-soundfont-gm or give --soundfont PATH)";
+    return false;
+  }
+  int rate = 0;
+  std::string why;
+  if (!audio_open(rate, why)) {
+    error = "no audio device (" + why + ")";
+    return false;
+  }
+  if (!synth_open(font, rate, &why)) {
+    audio_close();
+    error = "the synthesizer cannot start: " + why;
+    return false;
+  }
+  target.store(SYNTH);
+  audio_start();
+  return true;
+}
+
+void midi_close() {
+  const int was = target.exchange(NOWHERE);
+  if (was == SYNTH) {
+    audio_close();
+    synth_close();
+  } else if (was == PORT) {
+    // JACK hands messages over in its next cycle: let the last ones go out.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::lock_guard<std::mutex> hold(port_lock);
+    port.reset();
+  }
+}
+
+unsigned host_midi_short(std::uint32_t message) {
+  const int to = target.load(std::memory_order_relaxed);
+  if (to == NOWHERE) return MIDI_NO_ERROR;
+  if (to == SYNTH) {
+    synth_short(message);
+    return MIDI_NO_ERROR;
+  }
+  const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message),
+                                 static_cast<std::uint8_t>(message >> 8),
+                                 static_cast<std::uint8_t>(message >> 16)};
+  if (bytes[0] < 0x80) return MIDI_NO_ERROR;  // a port takes no running status
+  const std::uint8_t type = bytes[0] & 0xF0;
+  send_bytes(bytes, type == 0xC0 || type == 0xD0 ? 2 : 3);
+  return MIDI_NO_ERROR;
+}
+
+unsigned host_midi_prepare(HostMidiHeader* header) {
+  if (header == nullptr || header->data == nullptr || (header->flags & HEADER_PREPARED)) {
+    return MIDI_INVALID_HEADER;
+  }
+  header->flags |= HEADER_PREPARED;
+  return MIDI_NO_ERROR;
+}
+
+unsigned host_midi_long(HostMidiHeader* header) {
+  if (header == nullptr || !(header->flags & HEADER_PREPARED)) return MIDI_UNPREPARED;
+  // Sent at once: the header is free again when this returns.
+  const int to = target.load(std::memory_order_relaxed);
+  if (to == SYNTH) synth_long(header->data, header->length);
+  if (to == PORT) send_bytes(header->data, header->length);
+  return MIDI_NO_ERROR;
+}
+
+unsigned host_midi_unprepare(HostMidiHeader* header) {
+  if (header == nullptr || !(header->flags & HEADER_PREPARED)) return MIDI_INVALID_HEADER;
+  header->flags &= ~HEADER_PREPARED;
+  return MIDI_NO_ERROR;
+}

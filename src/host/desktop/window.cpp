@@ -1,0 +1,225 @@
+// The window: SDL2, painted on the window thread. present on the application
+// thread hands the picture over under the screen lock and wakes the window
+// thread, which converts it through the colour table and shows it, unscaled at
+// the top left (or N times larger), the rest of the window white.
+#include <SDL2/SDL.h>
+#include <iconv.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "host/desktop/desktop.h"
+#include "host/font/bitmap_font.h"
+#include "host/host.h"
+#include "host/screen.h"
+#include "host/screen_lock.h"
+
+namespace {
+constexpr Uint32 BLINK_MS = 422;
+constexpr std::size_t DROP_NAME_MAX = 255;
+
+SDL_Window* window = nullptr;
+SDL_Surface* picture = nullptr;  // 8-bit, the colour table as its palette
+int scale = 1;
+KeyLayout layout = KeyLayout::us;
+Uint32 paint_event = 0;  // two registered events: paint, then quit
+std::atomic<bool> paint_pending{false};
+
+// The last presented picture; written under the screen lock.
+std::uint8_t handed_over[PICTURE_SIZE];
+
+void push_event(Uint32 type) {
+  SDL_Event e{};
+  e.type = type;
+  SDL_PushEvent(&e);
+}
+
+void paint() {
+  paint_pending.store(false);
+  SDL_Surface* surface = SDL_GetWindowSurface(window);
+  if (surface == nullptr) return;
+  if (SDL_LockSurface(picture) == 0) {
+    auto* rows = static_cast<std::uint8_t*>(picture->pixels);
+    std::lock_guard<std::mutex> hold(screen_lock);
+    // The handed-over picture is stored bottom-up.
+    for (int y = 0; y < PICTURE_HEIGHT; ++y) {
+      std::memcpy(rows + y * picture->pitch,
+                  handed_over + (PICTURE_HEIGHT - 1 - y) * PICTURE_WIDTH, PICTURE_WIDTH);
+    }
+    SDL_UnlockSurface(picture);
+  }
+  SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 255, 255, 255));
+  SDL_Rect to{0, 0, PICTURE_WIDTH * scale, PICTURE_HEIGHT * scale};
+  if (scale == 1) {
+    SDL_BlitSurface(picture, nullptr, surface, &to);
+  } else {
+    SDL_BlitScaled(picture, nullptr, surface, &to);
+  }
+  SDL_UpdateWindowSurface(window);
+}
+
+void take_drop(const char* name, bool& taken) {
+  // Only the first file of one drop counts.
+  if (taken) return;
+  taken = true;
+  if (std::strlen(name) > DROP_NAME_MAX) {
+    alert_box("File name is too long");
+    return;
+  }
+  set_file_name(name);
+}
+
+void key_event(const SDL_KeyboardEvent& key) {
+  const int vk = virtual_key(key.keysym.scancode, key.keysym.sym, key.keysym.mod, layout);
+  if (vk == 0) return;
+  if (key.type == SDL_KEYUP) {
+    on_key_up(vk);
+    return;
+  }
+  // Alt, keys with Alt and F10 are the system's, as on Windows.
+  if (vk == 18 || vk == 121 || (key.keysym.mod & KMOD_ALT)) return;
+  on_key_down(vk);
+}
+
+// Modifier releases missed while another window had the keyboard.
+void resync_modifiers() {
+  const SDL_Keymod mods = SDL_GetModState();
+  if (!(mods & KMOD_SHIFT)) on_key_up(VK_SHIFT_KEY);
+  if (!(mods & KMOD_CTRL)) on_key_up(VK_CONTROL_KEY);
+}
+
+std::string utf8_of_shift_jis(const char* text) {
+  iconv_t convert = iconv_open("UTF-8", "CP932");
+  if (convert == reinterpret_cast<iconv_t>(-1)) return text;
+  std::string out;
+  char* in = const_cast<char*>(text);
+  std::size_t in_left = std::strlen(text);
+  char buffer[256];
+  while (in_left > 0) {
+    char* to = buffer;
+    std::size_t to_left = sizeof buffer;
+    if (iconv(convert, &in, &in_left, &to, &to_left) == static_cast<std::size_t>(-1) &&
+        errno != E2BIG) {
+      // A byte that is not Shift-JIS shows as a question mark.
+      out.append(buffer, to);
+      out += '?';
+      ++in;
+      --in_left;
+      continue;
+    }
+    out.append(buffer, to);
+  }
+  iconv_close(convert);
+  return out;
+}
+}  // namespace
+
+bool window_open(int picture_scale, std::string& error) {
+  scale = picture_scale;
+  // Key events, not text: an input method must not swallow keys.
+  SDL_SetHint(SDL_HINT_IME_INTERNAL_EDITING, "0");
+  SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    error = SDL_GetError();
+    return false;
+  }
+  paint_event = SDL_RegisterEvents(2);
+  window = SDL_CreateWindow("TAKTO", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                            PICTURE_WIDTH * scale, PICTURE_HEIGHT * scale, SDL_WINDOW_RESIZABLE);
+  picture = SDL_CreateRGBSurfaceWithFormat(0, PICTURE_WIDTH, PICTURE_HEIGHT, 8,
+                                           SDL_PIXELFORMAT_INDEX8);
+  if (window == nullptr || picture == nullptr || paint_event == static_cast<Uint32>(-1)) {
+    error = SDL_GetError();
+    window_close();
+    return false;
+  }
+  SDL_Color colours[16];
+  for (int i = 0; i < 16; ++i) {
+    colours[i] = SDL_Color{colour_table[i][0], colour_table[i][1], colour_table[i][2], 255};
+  }
+  SDL_SetPaletteColors(picture->format->palette, colours, 0, 16);
+  SDL_SetWindowMinimumSize(window, PICTURE_WIDTH * scale / 4, PICTURE_HEIGHT * scale / 4);
+  SDL_StopTextInput();
+  SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
+  layout = keyboard_layout();
+  init_text_screen();
+  {
+    std::lock_guard<std::mutex> hold(screen_lock);
+    std::memcpy(handed_over, screen_bitmap, PICTURE_SIZE);
+  }
+  paint();
+  return true;
+}
+
+bool window_run() {
+  Uint32 next_blink = SDL_GetTicks() + BLINK_MS;
+  bool drop_taken = false;
+  for (;;) {
+    const Uint32 now = SDL_GetTicks();
+    SDL_Event e;
+    const bool got =
+        SDL_WaitEventTimeout(&e, next_blink > now ? static_cast<int>(next_blink - now) : 0) != 0;
+    if (SDL_TICKS_PASSED(SDL_GetTicks(), next_blink)) {
+      next_blink += BLINK_MS;
+      blink_cursor();
+    }
+    if (!got) continue;
+    if (e.type == paint_event) {
+      paint();
+    } else if (e.type == paint_event + 1) {
+      return false;
+    } else if (e.type == SDL_QUIT) {
+      return true;
+    } else if (e.type == SDL_KEYDOWN || e.type == SDL_KEYUP) {
+      key_event(e.key);
+    } else if (e.type == SDL_WINDOWEVENT) {
+      if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) resync_modifiers();
+      if (e.window.event == SDL_WINDOWEVENT_EXPOSED ||
+          e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+        paint();
+      }
+    } else if (e.type == SDL_DROPBEGIN) {
+      drop_taken = false;
+    } else if (e.type == SDL_DROPFILE) {
+      take_drop(e.drop.file, drop_taken);
+      SDL_free(e.drop.file);
+    } else if (e.type == SDL_DROPCOMPLETE) {
+      drop_taken = false;
+    } else if (e.type == SDL_TEXTEDITING || e.type == SDL_TEXTINPUT) {
+      SDL_StopTextInput();
+    }
+  }
+}
+
+void window_close() {
+  if (picture) SDL_FreeSurface(picture);
+  if (window) SDL_DestroyWindow(window);
+  picture = nullptr;
+  window = nullptr;
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+void window_post_quit() { push_event(paint_event + 1); }
+
+void host_text_out(int px, int py, const char* text, int n, int fore, int back) {
+  bitmap_text_out(screen_bitmap, px, py, text, n, fore, back);
+}
+
+void host_present() {
+  std::memcpy(handed_over, screen_bitmap, PICTURE_SIZE);
+  if (!paint_pending.exchange(true)) push_event(paint_event);
+}
+
+void alert_box(const char* text) {
+  app_thread_checkpoint();
+  const std::string message = utf8_of_shift_jis(text);
+  // "デバッグ情報"
+  const char caption[] = "\xE3\x83\x87\xE3\x83\x90\xE3\x83\x83\xE3\x82\xB0\xE6\x83\x85\xE5\xA0\xB1";
+  if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption, message.c_str(), nullptr) != 0) {
+    std::fprintf(stderr, "takto: %s\n", message.c_str());
+  }
+}
