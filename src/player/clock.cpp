@@ -95,7 +95,8 @@ void on_timer() {
     return;
   }
   for (;;) {
-    if (host_time_ms() <= next_tick_ms) return;
+    // By signed difference: the millisecond counter wraps after 49.7 days.
+    if (static_cast<std::int32_t>(host_time_ms() - next_tick_ms) <= 0) return;
     remainder_us += us_per_tick.load(std::memory_order_relaxed);
     next_tick_ms += remainder_us / 1000;
     remainder_us %= 1000;

@@ -119,6 +119,14 @@ TEST(Clock, ScheduleFollowsTheStoppedClockThenCarriesMicroseconds) {
   EXPECT_EQ(std::vector<std::int64_t>({tick, next_tick_ms, remainder_us}), std::vector<std::int64_t>({19, 141, 668}));
 }
 
+TEST(Clock, SurvivesTheMillisecondWrap) {
+  // The schedule starts 61 ms before the counter wraps: 400 calls run 39 ticks (10 to 48), no burst.
+  play({{{prog(12, 1), prog(12, 2), prog(12, 3)}}, 0, "", [] { headless_set_clock(0xFFFFFFFFu - 60); }});
+  run_ms(400);
+  EXPECT_EQ(tick.load(), 48);
+  EXPECT_EQ(sent(), "10 C0 01|22 C0 02|34 C0 03");
+}
+
 TEST(Clock, StepTimesAndStartCountdowns) {
   const Play rows[] = {
       // Codes 240 and up take no time whatever their step; other codes below 240 are rests.
