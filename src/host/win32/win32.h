@@ -1,0 +1,54 @@
+// The Windows backend: the main window and its message handler, the threads,
+// the text screen's GDI objects, the multimedia timer and the MIDI ports.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+// --- Text for the system ---
+// Screen text, message texts and dialog filters are Shift-JIS and are converted
+// as code page 932 whatever the system's code page is. File names are UTF-8
+// inside the program and UTF-16 for the system.
+std::wstring sjis_to_wide(const char* text);
+std::wstring utf8_to_wide(const char* text);
+std::string wide_to_utf8(const wchar_t* text);
+// Takes a UTF-16 name as file_name, unless its UTF-8 form does not fit (a cut
+// name would name another file); false then, and file_name is unchanged.
+bool set_file_name_wide(const wchar_t* name);
+
+// The command line as the entry point gets it: the text after the program's
+// own name, leading blanks removed.
+const wchar_t* command_line_tail(const wchar_t* whole);
+// Copies that text into file_name: a double quote is skipped and the character
+// after it copied in its place, whatever it is.
+void copy_command_line(const wchar_t* text);
+
+// The main window; stored first thing in its creation handler, so that the
+// application thread started there can use it.
+extern std::atomic<HWND> main_window;
+
+// --- Text screen (creation and destruction of the window) ---
+// Obtains the window's context, creates the memory context, the 16-colour
+// picture and the font, and points screen_bitmap at the picture.
+bool screen_setup(HWND window);
+// Releases them. Drawing after this lands in a spare buffer and copies nothing,
+// so an application thread still running cannot reach a released object.
+void screen_teardown(HWND window);
+
+// --- The 1 ms multimedia timer that calls on_timer ---
+// Checks the timer's capabilities (alert_box on a failure), asks for its
+// minimum period and starts the periodic timer.
+void start_tick_timer();
+// Stops it and ends the period request. When it returns no on_timer call is
+// running and none will start.
+void stop_tick_timer();
+
+// --- MIDI ports ---
+// Opens output on the MIDI mapper and input device 0 (notifications to the
+// window) and starts input. Results are not examined.
+void open_midi_ports(HWND window);
+// Stops, resets and closes input, then silences and closes output. Sends
+// afterwards do nothing.
+void close_midi_ports();

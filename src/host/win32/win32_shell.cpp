@@ -1,0 +1,158 @@
+// The entry point, the main window and its messages, the application thread,
+// and the order of start-up and shutdown.
+#include <objbase.h>
+#include <shellapi.h>
+
+#include "app/app.h"
+#include "host/host.h"
+#include "host/screen.h"
+#include "host/win32/win32.h"
+
+std::atomic<HWND> main_window{nullptr};
+
+namespace {
+constexpr wchar_t CLASS_NAME[] = L"NothingWClass";
+constexpr UINT_PTR BLINK_TIMER = 0;
+constexpr UINT BLINK_MS = 422;
+
+HANDLE app_thread_handle = nullptr;
+bool shut_down = false;  // window thread only
+
+DWORD WINAPI app_thread(LPVOID) {
+  // The common dialogs want an apartment on the thread that shows them.
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  open_midi_ports(main_window.load());
+  main_loop();
+  PostMessageW(main_window.load(), WM_DESTROY, 0, 0);
+  return 0;
+}
+
+bool on_create(HWND window) {
+  main_window.store(window);
+  // Without its picture the program cannot show anything: no window then.
+  if (!screen_setup(window)) return false;
+  SetWindowPos(window, nullptr, 0, 0, PICTURE_WIDTH + 2 * GetSystemMetrics(SM_CXSIZEFRAME),
+               PICTURE_HEIGHT + GetSystemMetrics(SM_CYCAPTION) + 2 * GetSystemMetrics(SM_CYSIZEFRAME),
+               SWP_NOMOVE | SWP_NOZORDER);
+  // Frames with padding (Vista and later) make that sum too small; make up
+  // the difference so that the client area is exactly 640 x 400.
+  RECT client, outer;
+  if (GetClientRect(window, &client) && GetWindowRect(window, &outer)) {
+    const int dx = PICTURE_WIDTH - (client.right - client.left);
+    const int dy = PICTURE_HEIGHT - (client.bottom - client.top);
+    if (dx != 0 || dy != 0) {
+      SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + dx, outer.bottom - outer.top + dy,
+                   SWP_NOMOVE | SWP_NOZORDER);
+    }
+  }
+  start_tick_timer();
+  app_thread_handle = CreateThread(nullptr, 0, app_thread, nullptr, 0, nullptr);
+  SetTimer(window, BLINK_TIMER, BLINK_MS, nullptr);
+  return true;
+}
+
+// Reached by the application thread's posted message or by the window's
+// destruction, whichever comes first; the second finds nothing to do.
+void on_destroy(HWND window) {
+  if (shut_down) return;
+  shut_down = true;
+  stop_tick_timer();
+  close_midi_ports();
+  screen_teardown(window);
+  PostQuitMessage(0);
+}
+
+void copy_picture(HWND window) {
+  PAINTSTRUCT ps;
+  BeginPaint(window, &ps);
+  present();
+  EndPaint(window, &ps);
+}
+
+void take_drop(HDROP drop) {
+  // Only the first file; a name longer than the buffer would come out cut,
+  // naming another file, and is left alone.
+  constexpr UINT BUFFER = 256;
+  if (DragQueryFileW(drop, 0, nullptr, 0) < BUFFER) {
+    wchar_t name[BUFFER];
+    if (DragQueryFileW(drop, 0, name, BUFFER) > 0 && !set_file_name_wide(name)) {
+      alert_box("File name too long");
+    }
+  }
+  DragFinish(drop);
+}
+
+LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CREATE:
+      return on_create(window) ? 0 : -1;
+    case WM_DESTROY:
+      on_destroy(window);
+      return 0;
+    case WM_SIZE:
+    case WM_PAINT:
+      copy_picture(window);
+      return 0;
+    case WM_KEYDOWN:
+      on_key_down(static_cast<int>(wparam));
+      return 0;
+    case WM_KEYUP:
+      on_key_up(static_cast<int>(wparam));
+      return 0;
+    case WM_COMMAND:
+      return 0;
+    case WM_TIMER:
+      blink_cursor();
+      return 0;
+    case WM_DROPFILES:
+      take_drop(reinterpret_cast<HDROP>(wparam));
+      return 0;
+    case WM_IME_CHAR:
+      // A composed character has no key code; the screens read keys only.
+      return 0;
+    case MM_MIM_OPEN:
+    case MM_MIM_CLOSE:
+    case MM_MIM_DATA:
+    case MM_MIM_LONGDATA:
+      return 0;
+    case MM_MIM_ERROR:
+    case MM_MIM_LONGERROR:
+      alert_box("Unexpected error");
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+  WNDCLASSW wc{};
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = window_proc;
+  wc.hInstance = instance;
+  wc.hIcon = LoadIconW(instance, L"IDI_ICON1");
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  wc.lpszClassName = CLASS_NAME;
+  if (!RegisterClassW(&wc)) return 0;
+
+  copy_command_line(command_line_tail(GetCommandLineW()));
+
+  HWND window = CreateWindowExW(0, CLASS_NAME, L"TAKTO", WS_OVERLAPPEDWINDOW, 0, 0, 200, 600, nullptr,
+                                nullptr, instance, nullptr);
+  if (!window) return 0;
+  DragAcceptFiles(window, TRUE);
+  ShowWindow(window, show);
+
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  const int code = static_cast<int>(msg.wParam);
+  // Closing the window can end the program while the application thread is
+  // still in main_loop; the process must end without running the program's
+  // exit code under it.
+  if (app_thread_handle && WaitForSingleObject(app_thread_handle, 0) == WAIT_TIMEOUT) ExitProcess(code);
+  return code;
+}
