@@ -36,3 +36,21 @@ TEST(FileNameThreads, CopyIsNeverTornAndLongNamesAreCut) {
   }
   dropper.join();
 }
+
+// alert_box adds on one thread while another reads the list: every read is a
+// whole copy, never a list caught growing.
+TEST(AlertThreads, ReadWhileAnotherThreadAlerts) {
+  headless_echo_alerts(false);
+  headless_clear_alerts();
+  std::thread alerter([] { for (int i = 0; i < 1000; ++i) alert_box("Song is too large"); });
+  std::size_t seen = 0;
+  for (int i = 0; i < 1000; ++i) {
+    const std::vector<std::string> copy = headless_alerts();
+    ASSERT_GE(copy.size(), seen);
+    ASSERT_TRUE(copy.empty() || copy.back() == "Song is too large");
+    seen = copy.size();
+  }
+  alerter.join();
+  EXPECT_EQ(headless_alerts().size(), 1000u);
+  headless_echo_alerts(true);
+}

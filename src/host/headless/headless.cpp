@@ -1,10 +1,13 @@
 #include "host/headless/headless.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "host/host.h"
+
+std::atomic<const SessionHooks*> session_hooks{nullptr};
 
 namespace {
 std::mutex alerts_lock;
@@ -13,9 +16,15 @@ bool echo = true;
 bool dialog_answers = false;
 std::string dialog_name;
 
-int answer_dialog() {
-  if (!dialog_answers) return 0;
-  std::string name = dialog_name;
+int answer_dialog(bool save) {
+  std::string name;
+  const SessionHooks* session = session_hooks.load();
+  int scripted = session ? session->dialog(save, name) : -1;
+  if (scripted == 0) return 0;
+  if (scripted < 0) {
+    if (!dialog_answers) return 0;
+    name = dialog_name;
+  }
   // A name typed without an extension gets the default one.
   std::size_t slash = name.find_last_of("/\\");
   std::size_t dot = name.find_last_of('.');
@@ -29,10 +38,15 @@ int answer_dialog() {
 void alert_box(const char* text) {
   std::lock_guard<std::mutex> hold(alerts_lock);
   alerts.emplace_back(text);
+  const SessionHooks* session = session_hooks.load();
+  if (session && session->alert(text)) return;
   if (echo) std::fprintf(stderr, "%s\n", text);
 }
 
-const std::vector<std::string>& headless_alerts() { return alerts; }
+std::vector<std::string> headless_alerts() {
+  std::lock_guard<std::mutex> hold(alerts_lock);
+  return alerts;
+}
 
 void headless_clear_alerts() {
   std::lock_guard<std::mutex> hold(alerts_lock);
@@ -51,5 +65,5 @@ void headless_cancel_dialogs() {
   dialog_name.clear();
 }
 
-int ask_open_name() { return answer_dialog(); }
-int ask_save_name() { return answer_dialog(); }
+int ask_open_name() { return answer_dialog(false); }
+int ask_save_name() { return answer_dialog(true); }

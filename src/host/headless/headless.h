@@ -1,19 +1,33 @@
 // Controls of the headless backend, for tests and takto-cli.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Every alert_box text, in order. alert_box also writes each to stderr unless
-// echo is turned off.
-const std::vector<std::string>& headless_alerts();
+// Every alert_box text, in order (a copy: alert_box may be adding one on
+// another thread). alert_box also writes each to stderr unless echo is turned
+// off (a session prints it its own way).
+std::vector<std::string> headless_alerts();
 void headless_clear_alerts();
 void headless_echo_alerts(bool on);
 
-// What the next file dialogs answer: a file name, or cancel (the default).
+// What the next file dialogs answer outside a session: a file name, or cancel
+// (the default). In a session the script answers them.
 void headless_answer_dialogs(const char* name);
 void headless_cancel_dialogs();
+
+// A scripted session (host/headless/session/) takes over the sleep, the
+// alerts' printing and the dialogs while it runs. Each hook first checks that
+// its caller is the session's application thread; when not, the sleep and the
+// alert return false and the dialog -1, and the host goes on as without them.
+struct SessionHooks {
+  bool (*sleep_1ms)();
+  bool (*alert)(const char* text);                  // true when printed
+  int (*dialog)(bool save, std::string& name);      // 1 chosen, 0 cancelled
+};
+extern std::atomic<const SessionHooks*> session_hooks;
 
 // How many times the picture has been copied to the (absent) window.
 int headless_present_count();

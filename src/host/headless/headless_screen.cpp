@@ -19,6 +19,11 @@ void host_text_out(int px, int py, const char* text, int n, int fore, int back) 
 
 void host_present() { presents.fetch_add(1, std::memory_order_relaxed); }
 
-void host_sleep_1ms() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+// In a session the sleep moves the virtual clock instead.
+void host_sleep_1ms() {
+  const SessionHooks* session = session_hooks.load();
+  if (session && session->sleep_1ms()) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 
 int headless_present_count() { return presents.load(std::memory_order_relaxed); }

@@ -1,0 +1,237 @@
+// The session runtime with small applications of the tests' own: the key
+// script reader, when keys, timer calls, blinks, drops and snaps happen, the
+// end rule, the scripted dialogs and alerts, and the screen dump.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/temp_dir.h"
+#include "host/headless/headless.h"
+#include "host/headless/session/session.h"
+#include "host/host.h"
+#include "host/screen.h"
+
+namespace {
+std::vector<ScriptToken> script(const std::string& text) {
+  std::vector<ScriptToken> tokens;
+  std::string error;
+  EXPECT_TRUE(parse_key_script(text, tokens, error)) << error;
+  return tokens;
+}
+
+// What the test applications saw: (clock, key) pairs and the clocks of the timer calls.
+struct Seen {
+  std::uint32_t ms;
+  int key;
+  bool operator==(const Seen&) const = default;
+};
+std::vector<Seen> keys_seen;
+std::vector<std::uint32_t> timer_calls;
+std::uint32_t last_ms;
+
+void record_timer() { timer_calls.push_back(host_time_ms()); }
+
+// Reads keys for ever, as a screen loop does; an RAII object is alive when
+// the session ends it.
+void key_reader() {
+  std::vector<int> alive(100);
+  for (;;) {
+    host_sleep_1ms();
+    last_ms = host_time_ms();
+    if (int k = poll_key()) keys_seen.push_back({last_ms, k});
+  }
+}
+
+void run(const std::string& text, void (*app)(), void (*timer)() = nullptr) {
+  keys_seen.clear();
+  timer_calls.clear();
+  last_ms = 0;
+  EXPECT_EQ(run_session(script(text), app, timer), 0);
+}
+}  // namespace
+
+TEST(KeyScript, TokensAndWhatTheyMean) {
+  const struct {
+    const char* text;
+    ScriptToken::Kind kind;
+    int vk;
+    std::vector<int> held;
+    std::uint32_t ms;
+    const char* path;
+  } cases[] = {
+      {"A", ScriptToken::KEY, 65, {}, 0, ""},           {"Z", ScriptToken::KEY, 90, {}, 0, ""},
+      {"0", ScriptToken::KEY, 48, {}, 0, ""},           {"RETURN", ScriptToken::KEY, 13, {}, 0, ""},
+      {"ESC", ScriptToken::KEY, 27, {}, 0, ""},         {"SPACE", ScriptToken::KEY, 32, {}, 0, ""},
+      {"TAB", ScriptToken::KEY, 9, {}, 0, ""},          {"BS", ScriptToken::KEY, 8, {}, 0, ""},
+      {"DEL", ScriptToken::KEY, 46, {}, 0, ""},         {"INS", ScriptToken::KEY, 45, {}, 0, ""},
+      {"HOME", ScriptToken::KEY, 36, {}, 0, ""},        {"END", ScriptToken::KEY, 35, {}, 0, ""},
+      {"PGUP", ScriptToken::KEY, 33, {}, 0, ""},        {"PGDN", ScriptToken::KEY, 34, {}, 0, ""},
+      {"UP", ScriptToken::KEY, 38, {}, 0, ""},          {"DOWN", ScriptToken::KEY, 40, {}, 0, ""},
+      {"LEFT", ScriptToken::KEY, 37, {}, 0, ""},        {"RIGHT", ScriptToken::KEY, 39, {}, 0, ""},
+      {"F1", ScriptToken::KEY, 112, {}, 0, ""},         {"F12", ScriptToken::KEY, 123, {}, 0, ""},
+      {"NUM0", ScriptToken::KEY, 96, {}, 0, ""},        {"NUM9", ScriptToken::KEY, 105, {}, 0, ""},
+      {"NUM*", ScriptToken::KEY, 106, {}, 0, ""},       {"NUM+", ScriptToken::KEY, 107, {}, 0, ""},
+      {"NUM-", ScriptToken::KEY, 109, {}, 0, ""},       {"NUM.", ScriptToken::KEY, 110, {}, 0, ""},
+      {"NUM/", ScriptToken::KEY, 111, {}, 0, ""},       {"CLEAR", ScriptToken::KEY, 12, {}, 0, ""},
+      {"CONVERT", ScriptToken::KEY, 28, {}, 0, ""},     {"NONCONVERT", ScriptToken::KEY, 29, {}, 0, ""},
+      {"VK186", ScriptToken::KEY, 186, {}, 0, ""},      {"VK255", ScriptToken::KEY, 255, {}, 0, ""},
+      {"S-ESC", ScriptToken::KEY, 27, {16}, 0, ""},     {"C-K", ScriptToken::KEY, 75, {17}, 0, ""},
+      {"C-S-A", ScriptToken::KEY, 65, {17, 16}, 0, ""}, {"S-S", ScriptToken::KEY, 83, {16}, 0, ""},
+      {"wait=0", ScriptToken::WAIT, 0, {}, 0, ""},      {"wait=250", ScriptToken::WAIT, 0, {}, 250, ""},
+      {"open=a/b A", ScriptToken::OPEN, 0, {}, 0, "a/b"}, {"save=x.sqf", ScriptToken::SAVE, 0, {}, 0, "x.sqf"},
+      {"cancel", ScriptToken::CANCEL, 0, {}, 0, ""},    {"drop=d", ScriptToken::DROP, 0, {}, 0, "d"},
+      {"snap=out/s", ScriptToken::SNAP, 0, {}, 0, "out/s"},
+  };
+  for (const auto& c : cases) {
+    std::vector<ScriptToken> t;
+    std::string error;
+    ASSERT_TRUE(parse_key_script(c.text, t, error)) << c.text << ": " << error;
+    ASSERT_FALSE(t.empty());
+    EXPECT_EQ(t[0].kind, c.kind) << c.text;
+    EXPECT_EQ(t[0].vk, c.vk) << c.text;
+    EXPECT_EQ(t[0].held, c.held) << c.text;
+    EXPECT_EQ(t[0].ms, c.ms) << c.text;
+    EXPECT_EQ(t[0].text, c.path) << c.text;
+  }
+}
+
+TEST(KeyScript, UnreadableTokensAreNamed) {
+  const std::string long_path = "open=" + std::string(256, 'p');
+  for (const std::string& bad : std::vector<std::string>{"a", "F0", "F13", "F01", "VK0", "VK256", "VK01", "VK", "NUM10", "S-", "S-S-A", "C-S-C-A",
+                                "s-A", "wait=", "wait=x", "wait=-1", "wait=100000001", "open=", "snap=", "drop=",
+                                "foo=bar", "Cancel", "RETURN2", long_path}) {
+    std::vector<ScriptToken> t;
+    std::string error;
+    EXPECT_FALSE(parse_key_script("A wait=5\n\t" + bad + " B", t, error)) << bad;
+    EXPECT_NE(error.find("'" + bad + "'"), std::string::npos) << error;
+  }
+  std::vector<ScriptToken> t;
+  std::string error;
+  EXPECT_FALSE(parse_key_script("wait=99999960 A wait=11", t, error));  // the whole script is bounded too
+  EXPECT_NE(error.find("'wait=11'"), std::string::npos) << error;
+  EXPECT_TRUE(parse_key_script(" \n\t ", t, error));
+  EXPECT_TRUE(t.empty());
+}
+
+// A key at script time T comes in the first sleep whose clock reached T, with
+// its modifiers; the timer runs once every millisecond first; the session
+// ends 1,000 ms after the script's length, ending the endless reader.
+TEST(Session, KeysTimerAndTheEnd) {
+  run("A wait=100 S-B C-C C-S-D wait=0 VK16 E", key_reader, record_timer);
+  // VK16 is Shift itself: no key, and Shift is not left held for E.
+  EXPECT_EQ(keys_seen, (std::vector<Seen>{{1, 65}, {130, 98 + 256}, {160, 3}, {190, 4 + 256}, {250, 69}}));
+  EXPECT_EQ(last_ms, 280u + SESSION_TAIL_MS);
+  ASSERT_EQ(timer_calls.size(), 1280u);
+  for (std::size_t i = 0; i < timer_calls.size(); ++i) ASSERT_EQ(timer_calls[i], i + 1);
+}
+
+// An application that returns ends the session at once; the keys left are not sent.
+TEST(Session, EndsWhenTheApplicationReturns) {
+  run("A wait=5000 B", [] {
+    while (poll_key() == 0) host_sleep_1ms();
+    last_ms = host_time_ms();
+  });
+  EXPECT_EQ(last_ms, 1u);
+  run("", key_reader);
+  EXPECT_EQ(last_ms, SESSION_TAIL_MS);
+}
+
+// The cursor blinks every 422 ms of the clock, as the window timer would.
+TEST(Session, CursorBlinks) {
+  static std::vector<int> phases;
+  phases.clear();
+  run("wait=900", [] {
+    set_cursor(3, 4);
+    for (;;) {
+      host_sleep_1ms();
+      const std::uint32_t t = host_time_ms();
+      if (t == 421 || t == 422 || t == 843 || t == 844) phases.push_back(text_screen.blink_phase);
+    }
+  });
+  EXPECT_EQ(phases, (std::vector<int>{0, 1, 1, 0}));
+}
+
+// Each dialog takes the first unused answer meant for it (cancel answers
+// either), wherever it stands in the script; with none left it is cancelled.
+// A drop sets the file name at its time and loads nothing.
+TEST(Session, DialogsAndDrops) {
+  static std::vector<std::string> seen;
+  seen.clear();
+  run("open=a.sqf cancel save=dir.v2/b wait=100 drop=dropped.sqf", [] {
+    set_file_name("start");
+    for (int (*ask)() : {ask_save_name, ask_open_name, ask_save_name, ask_open_name, ask_save_name})
+      seen.push_back(std::to_string(ask()) + " " + file_name);
+    while (std::string(file_name) == seen.back().substr(2)) host_sleep_1ms();
+    seen.push_back(std::to_string(host_time_ms()) + " " + file_name);
+  });
+  EXPECT_EQ(seen, (std::vector<std::string>{"0 start", "1 a.sqf", "1 dir.v2/b.sqf", "0 dir.v2/b.sqf", "0 dir.v2/b.sqf",
+                                            "100 dropped.sqf"}));
+  // Outside a session the dialogs answer as before.
+  headless_cancel_dialogs();
+  EXPECT_EQ(ask_open_name(), 0);
+}
+
+// Alerts in a session are printed for people: marked and in UTF-8.
+TEST(Session, AlertsArePrintedInUtf8) {
+  testing::internal::CaptureStderr();
+  run("", [] { alert_box("\x83\x5C\x83\x93\x83O Song"); });  // "ソング Song"
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "alert: \xE3\x82\xBD\xE3\x83\xB3\xE3\x82\xB0 Song\n");
+  EXPECT_EQ(headless_alerts().back(), "\x83\x5C\x83\x93\x83O Song");
+  EXPECT_EQ(sjis_to_utf8("a\x81\x82\xFF\x81"), "a\xE2\x89\xA0??");  // "a≠" and two bytes that decode to nothing
+}
+
+// A snap writes the dump and the picture when the clock reaches it; one that
+// cannot be written is reported and makes the session's result 1.
+TEST(Session, SnapsAreTakenAtTheirTime) {
+  TempDir dir;
+  static std::string at_80;
+  const std::string snap = dir.file("s");
+  run("wait=80 snap=" + snap + " wait=10", [] {
+    for (;;) {
+      host_sleep_1ms();
+      char text[8];
+      std::snprintf(text, sizeof text, "%u", host_time_ms());
+      print_at(0, 0, text, 7);
+      if (host_time_ms() == 80) at_80 = screen_dump();
+    }
+  });
+  const std::vector<std::uint8_t> txt = read_file(snap + ".txt"), png = read_file(snap + ".png");
+  EXPECT_EQ(std::string(txt.begin(), txt.end()).substr(0, 3), "79 ");  // taken before the 80th draw
+  EXPECT_EQ(at_80.substr(0, 3), "80 ");
+  ASSERT_GT(png.size(), 8u);
+  EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG");
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(run_session(script("snap=" + dir.file("none/s")), [] { host_sleep_1ms(); }, nullptr), 1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("none/s.txt"), std::string::npos);
+}
+
+// The dump: rows decoded from code page 932, a pair once from its lead cell,
+// NUL as a space and "?" for what does not decode or would break the lines;
+// then the attributes in hex and the cursor.
+TEST(ScreenDump, RowsAttributesAndCursor) {
+  init_text_screen();
+  print_at(0, 0, "A\x8A\xBF" "b\xB1", 7);   // "A漢bｱ"
+  print_at(10, 0, "\x01\x7F\x80\xA0\xFD", 6);  // a control byte, DEL, and bytes no character has
+  print_at(20, 0, "x\x81", 15);              // a lead byte last: no pair
+  print_at(30, 0, "\x82\xA0", 5);            // "あ", then its lead covered
+  print_at(30, 0, "y", 5);
+  print_at(79, 1, "\x8A\xBF", 7);            // a pair across rows is two lone bytes
+  set_cursor(4, 2);
+  const std::string d = screen_dump();
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, nl; (nl = d.find('\n', at)) != std::string::npos; at = nl + 1) lines.push_back(d.substr(at, nl - at));
+  ASSERT_EQ(lines.size(), 52u);
+  EXPECT_EQ(lines[0], "A\xE6\xBC\xA2" "b\xEF\xBD\xB1" "     ?????     x?        y?" + std::string(48, ' '));
+  EXPECT_EQ(lines[1], std::string(79, ' ') + "?");
+  EXPECT_EQ(lines[2], "\xEF\xBD\xBF" + std::string(79, ' '));  // the lone trail byte 0xBF alone is "ｿ"
+  EXPECT_EQ(lines[25], "--");
+  EXPECT_EQ(lines[26].substr(0, 12), "0707270707" "00");
+  EXPECT_EQ(lines[26].substr(60, 6), "052500");
+  EXPECT_EQ(lines[27].substr(158), "07");
+  EXPECT_EQ(lines[28].substr(0, 4), "2700");
+  EXPECT_EQ(lines[51], "cursor 4 2");
+  set_cursor(-1, 0);
+  EXPECT_EQ(screen_dump().substr(d.size() - 11), "cursor -1\n");
+}
