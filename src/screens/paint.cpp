@@ -9,11 +9,16 @@
 
 namespace {
 
-// Copies n bytes of song text into line_buffer after `at`, a zero byte shown
-// as a space.
+// line_buffer from `at` on: n bytes of song text, a zero byte shown as a
+// space, then one closing space. A lead byte that ends the field is cut
+// before the closing space is added, so it cannot pair with it.
 void put_song_text(int at, std::size_t offset, std::size_t n) {
   const std::uint8_t* s = image() + offset;
   for (std::size_t i = 0; i < n; ++i) line_buffer[at + i] = s[i] == 0 ? ' ' : static_cast<char>(s[i]);
+  line_buffer[at + n] = 0;
+  clip_double_byte_tail();
+  line_buffer[at + n] = ' ';
+  line_buffer[at + n + 1] = 0;
 }
 
 // The block shows these fixed values whatever the song holds.
@@ -91,9 +96,6 @@ void draw_title_row() {
   print_at(0, 1, "        TITLE:", 13);
   line_buffer[0] = ' ';
   put_song_text(1, SONG_TITLE, SONG_TITLE_LEN);
-  line_buffer[SONG_TITLE_LEN + 1] = ' ';
-  line_buffer[SONG_TITLE_LEN + 2] = 0;
-  clip_double_byte_tail();
   print_at(14, 1, line_buffer, 15);
 }
 
@@ -157,9 +159,6 @@ void draw_song_memo() {
     const int row = static_cast<int>(11 + i);
     print_at(0, row, " ", 13);
     put_song_text(0, SONG_MEMO + SONG_MEMO_LINE * i, SONG_MEMO_LINE);
-    line_buffer[SONG_MEMO_LINE] = ' ';
-    line_buffer[SONG_MEMO_LINE + 1] = 0;
-    clip_double_byte_tail();
     print_at(1, row, line_buffer, 7);
   }
   set_pen(15, 13);
@@ -177,9 +176,6 @@ void draw_track_list() {
     print_at(34, row, line_buffer, 7);
     line_buffer[0] = ' ';
     put_song_text(1, start[t] + TRACK_MEMO, TRACK_MEMO_LEN);
-    line_buffer[TRACK_MEMO_LEN + 1] = ' ';
-    line_buffer[TRACK_MEMO_LEN + 2] = 0;
-    clip_double_byte_tail();
     print_at(42, row, line_buffer, 7);
   }
   set_pen(3, 3);
