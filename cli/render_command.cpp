@@ -54,11 +54,13 @@ struct Progress {
     if (!last && now - shown < std::chrono::milliseconds(100)) return;
     shown = now;
     const double wall = std::chrono::duration<double>(now - begun).count();
-    const double fraction = total_s > 0 ? std::min(1.0, done_s / total_s) : 1.0;
-    const int filled = static_cast<int>(fraction * 30);
-    std::fprintf(stderr, "\r[%-30s] %7.1f / %.1f s  %5.0fx real time", std::string(filled, '#').c_str(), done_s,
-                 total_s, wall > 0 ? done_s / wall : 0.0);
-    if (last) std::fputc('\n', stderr);
+    const double speed = wall > 0 ? done_s / wall : 0.0;
+    // The release tail after the song is rendered at the full bar.
+    const double song_s = last ? total_s : std::min(done_s, total_s);
+    const int filled = total_s > 0 && !last ? static_cast<int>(song_s / total_s * 30) : 30;
+    std::fprintf(stderr, "\r[%-30s] %7.1f / %.1f s  %5.0fx real time", std::string(filled, '#').c_str(), song_s,
+                 total_s, speed);
+    if (last) std::fprintf(stderr, ", %.1f s of audio\n", done_s);
     std::fflush(stderr);
   }
 };
@@ -68,22 +70,28 @@ struct Render {
   SNDFILE* file = nullptr;
   int rate = DEFAULT_RATE;
   long long frames = 0;
-  std::vector<float> buffer = std::vector<float>(2 * CHUNK_FRAMES);
+  std::vector<std::int16_t> buffer = std::vector<std::int16_t>(2 * CHUNK_FRAMES);
   bool failed = false;
   Progress progress;
 
-  // Renders up to frame `until` (exclusive); returns the largest peak seen.
-  int render_to(long long until) {
-    int peak = 0;
+  long long silent = 0;  // zero frames at the end of what was rendered
+
+  // Renders up to frame `until` (exclusive).
+  void render_to(long long until) {
     while (frames < until && !failed) {
       const int n = static_cast<int>(std::min<long long>(CHUNK_FRAMES, until - frames));
-      synth_render_float(buffer.data(), n);
-      peak = std::max(peak, synth_last_peak());
-      if (sf_writef_float(file, buffer.data(), n) != n) failed = true;
+      synth_render(buffer.data(), n);
+      if (synth_last_peak() == 0) {
+        silent += n;
+      } else {
+        int zeros = 0;
+        while (zeros < n && buffer[2 * (n - 1 - zeros)] == 0 && buffer[2 * (n - 1 - zeros) + 1] == 0) ++zeros;
+        silent = zeros;
+      }
+      if (sf_writef_short(file, buffer.data(), n) != n) failed = true;
       frames += n;
     }
     progress.show(static_cast<double>(frames) / rate, false);
-    return peak;
   }
   long long frame_of_ms(long long ms) const { return ms * rate / 1000; }
 };
@@ -167,7 +175,6 @@ int cmd_render(int argc, char** argv) {
       why = sf_strerror(nullptr);
       return false;
     }
-    sf_command(r.file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     PlayResult result;
     const int played = play_song(o, result, [&](const SentMidi& m, const PlayResult&) {
       // The message is heard from the first frame of its millisecond on.
@@ -175,13 +182,10 @@ int cmd_render(int argc, char** argv) {
       deliver(m);
     });
     // The tail: release and reverb go on until 100 ms of silence.
-    const long long step = std::max(1, r.rate / 100);
-    long long silent = 0;
+    const long long quiet = r.frame_of_ms(TAIL_SILENCE_MS);
     const long long tail_end = r.frames + r.frame_of_ms(TAIL_MAX_MS);
-    while (played == 0 && !r.failed && silent < r.frame_of_ms(TAIL_SILENCE_MS) && r.frames < tail_end) {
-      const long long n = std::min(step, tail_end - r.frames);
-      silent = r.render_to(r.frames + n) == 0 ? silent + n : 0;
-    }
+    while (played == 0 && !r.failed && r.silent < quiet && r.frames < tail_end)
+      r.render_to(std::min(tail_end, r.frames + std::min<long long>(quiet - r.silent, r.rate / 100)));
     r.progress.show(static_cast<double>(r.frames) / r.rate, true);
     if (r.failed) why = sf_strerror(r.file);
     const bool closed = sf_close(r.file) == 0;

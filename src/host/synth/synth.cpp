@@ -143,10 +143,14 @@ void synth_render(std::int16_t* out, int frames) {
   const std::size_t n = 2 * static_cast<std::size_t>(frames);
   if (float_buffer.size() < n) float_buffer.resize(n);
   synth_render_float(float_buffer.data(), frames);
+  int peak = 0;
   for (std::size_t i = 0; i < n; ++i) {
     float v = std::clamp(float_buffer[i], -1.0f, 1.0f) * 32767.0f;
     out[i] = static_cast<std::int16_t>(std::lrintf(v));
+    peak = std::max(peak, std::abs(static_cast<int>(out[i])));
   }
+  // The peak of the samples as written, so that a silent block is all zeros.
+  last_peak.store(peak);
 }
 
 int synth_last_peak() { return last_peak.load(); }
