@@ -26,7 +26,6 @@ constexpr int keys[] = {
     '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'I', 'N', 'P', 'S', 'L', 'K', 'A', 'Z',
     13,  27,  32,  8,   9,   33,  34,  35,  36,  37,  38,  39,  40,  45,  46,  12,  28,  29,
     96,  101, 106, 107, 109, 110, 111, 112, 123, 186, 187, 191, 219, 220, 221, 222, 226, 16, 17};
-constexpr int MAX_TOKENS = 48;
 constexpr std::uint32_t WAIT_STEP_MS = 40;  // waits of 0..280 ms
 
 [[noreturn]] void fail(const char* what, int t) {
@@ -34,22 +33,28 @@ constexpr std::uint32_t WAIT_STEP_MS = 40;  // waits of 0..280 ms
   std::abort();
 }
 
+ScriptToken key(int vk) { return ScriptToken{ScriptToken::KEY, vk, {}, 0, {}, {}}; }
+
+// The first byte says how many script bytes follow and where the session
+// starts: its top bits may enter the edit screen or start play at once, as
+// random keys would seldom get there.
 std::vector<ScriptToken> script_from(Reader& in) {
+  const std::uint8_t head = in.byte();
   std::vector<ScriptToken> tokens;
-  for (int n = 0; n < MAX_TOKENS && in.more(); ++n) {
+  if (head & 0x80) tokens = {key('1' + head % 9), key(13), key(13), key(13)};
+  else if (head & 0x40) tokens = {key('P')};
+  for (int n = head & 0x3F; n > 0 && in.more(); --n) {
     const std::uint8_t b = in.byte();
-    ScriptToken t{ScriptToken::KEY, 0, {}, 0, {}, {}};
+    ScriptToken t = key(keys[b % (sizeof keys / sizeof keys[0])]);
     if (b >= 240) {
       t.kind = ScriptToken::WAIT;
       t.ms = (b & 7) * WAIT_STEP_MS;
-    } else {
-      t.vk = keys[b % (sizeof keys / sizeof keys[0])];
-      const std::uint8_t mods = in.byte();
-      if (mods & 1) t.held.push_back(16);
-      if ((mods & 6) == 6) t.held.push_back(17);
-      // Q ends the program: let it come rarely, so that sessions get somewhere.
-      if (b < 4 && (mods & 0xF8) == 0) t.vk = 'Q';
+    } else if (b >= 120) {
+      t.held.push_back(16);
+      if (b >= 200) t.held.push_back(17);
     }
+    // Q ends the program: it comes rarely, so that sessions get somewhere.
+    if (b == 0) t.vk = 'Q';
     tokens.push_back(std::move(t));
   }
   return tokens;
@@ -80,15 +85,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return new_song() == 0;
   }();
   (void)once;
-  Reader in{};
-  if (!song_from_input(data, size, in, [](Reader& r) { song_from(r, 40); })) return 0;
+  // The script first, then the song from the bytes after it.
+  Reader in{data, size};
+  const std::vector<ScriptToken> script = script_from(in);
+  if (!song_from_input(in.p, in.n, in, [](Reader& r) { song_from(r, 40); })) return 0;
   const std::vector<std::uint8_t> loaded(image(), image() + used_length());
   std::FILE* f = std::fopen(path.c_str(), "wb");
   if (!f || std::fwrite(loaded.data(), 1, loaded.size(), f) != loaded.size() || std::fclose(f) != 0) std::abort();
 
   set_file_name(path.c_str());
   headless_clear_alerts();
-  run_session(script_from(in), main_loop, on_timer);
+  run_session(script, main_loop, on_timer);
   // The session may have ended in the middle of play.
   stop_play();
   screen_mode.store(MODE_COMMAND);
