@@ -1,0 +1,175 @@
+// Runs takto as a user meets it: in a window on its own Xvfb display, keys
+// typed through XTEST with xdotool, pictures taken with ImageMagick's import.
+#pragma once
+
+#include <fcntl.h>
+#include <png.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/temp_dir.h"
+
+extern char** environ;
+
+// Which of the tools is missing, or "" when all are there.
+inline std::string missing_tool(const std::vector<std::string>& tools) {
+  for (const std::string& t : tools) {
+    if (std::system(("command -v " + t + " >/dev/null 2>&1").c_str()) != 0) return t;
+  }
+  return "";
+}
+
+inline pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                   const std::string& output = "/dev/null") {
+  std::vector<std::string> env_strings = env;
+  for (char** e = environ; *e; ++e) env_strings.emplace_back(*e);
+  std::vector<char*> argv, envp;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& e : env_strings) envp.push_back(const_cast<char*>(e.c_str()));
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// The exit status, or -1 when it did not end within timeout_ms (then killed).
+inline int wait_exit(pid_t pid, int timeout_ms) {
+  for (int waited = 0; waited <= timeout_ms; waited += 10) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+// A command's standard output; status in *status when given.
+inline std::string command_output(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
+  const int st = pclose(p);
+  if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return out;
+}
+
+// An Xvfb server on a free display, without a window manager.
+struct VirtualDisplay {
+  pid_t pid = -1;
+  std::string name;  // ":N", empty when it did not start
+  VirtualDisplay() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
+                 "-nolisten", "tcp"},
+                {});
+    close(fds[1]);
+    // The server writes the display number and a newline once it is ready.
+    std::string number;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (!number.empty() && c == '\n') name = ":" + number;
+  }
+  ~VirtualDisplay() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      wait_exit(pid, 2000);
+    }
+  }
+};
+
+// takto running in a window on a display.
+struct RunningProgram {
+  const VirtualDisplay& display;
+  pid_t pid = -1;
+  std::string window;  // X window id, empty when none appeared
+  std::string output_file;
+  RunningProgram(const VirtualDisplay& d, const std::vector<std::string>& args,
+                 std::vector<std::string> env, const std::string& output)
+      : display(d), output_file(output) {
+    std::vector<std::string> argv = {TAKTO_PROGRAM};
+    argv.insert(argv.end(), args.begin(), args.end());
+    env.push_back("DISPLAY=" + d.name);
+    // The system's X and D-Bus libraries keep allocations until exit.
+    env.push_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
+    pid = spawn(argv, env, output);
+    for (int i = 0; i < 100 && window.empty(); ++i) {
+      window = command_output(xdotool("search --name '^TAKTO$'"));
+      if (!window.empty()) window = window.substr(0, window.find('\n'));
+      if (window.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    // Keys go to the focused window; there is no window manager to give focus.
+    if (!window.empty()) std::system(xdotool("windowfocus --sync " + window).c_str());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  ~RunningProgram() {
+    if (pid > 0 && wait_exit(pid, 0) == -1) wait_exit(pid, 0);
+  }
+  // What the program printed.
+  std::string output() const {
+    const std::vector<std::uint8_t> bytes = read_file(output_file);
+    return std::string(bytes.begin(), bytes.end());
+  }
+  std::string xdotool(const std::string& args) const {
+    return "DISPLAY=" + display.name + " xdotool " + args + " 2>/dev/null";
+  }
+  // Types keys (xdotool key names) through XTEST, as a keyboard would.
+  void keys(const std::string& names, int delay_ms = 60) const {
+    std::system(xdotool("key --delay " + std::to_string(delay_ms) + " " + names).c_str());
+  }
+  // Closing the window: SDL takes SIGTERM as the window's close request.
+  int close(int timeout_ms = 5000) {
+    kill(pid, SIGTERM);
+    const int status = wait_exit(pid, timeout_ms);
+    pid = -1;
+    return status;
+  }
+  // Waits for main_loop's own end (after Q).
+  int wait(int timeout_ms = 5000) {
+    const int status = wait_exit(pid, timeout_ms);
+    pid = -1;
+    return status;
+  }
+  bool screenshot(const std::string& png) const {
+    const std::string command = "DISPLAY=" + display.name + " import -window " + window + " png:" +
+                                png + " 2>/dev/null";
+    return std::system(command.c_str()) == 0;
+  }
+};
+
+// A PNG file as 8-bit RGB rows, top row first; false when it cannot be read.
+struct RgbPicture {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> rgb;
+  bool read(const std::string& path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+    image.format = PNG_FORMAT_RGB;
+    rgb.resize(PNG_IMAGE_SIZE(image));
+    width = static_cast<int>(image.width);
+    height = static_cast<int>(image.height);
+    return png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) != 0;
+  }
+  const std::uint8_t* at(int x, int y) const { return &rgb[3 * (static_cast<std::size_t>(y) * width + x)]; }
+};

@@ -1,0 +1,167 @@
+// takto's sound: a MIDI port gets the messages takto-cli trace lists, a song
+// closed while it plays is silenced first, and the built-in synthesizer
+// renders audio (SDL's disk driver stands in for a sound card).
+#include <gtest/gtest.h>
+#include <rtmidi/RtMidi.h>
+
+#include <sstream>
+
+#include "common/song_builder.h"
+#include "desktop/desktop_run.h"
+#include "host/headless/headless.h"
+#include "host/host.h"
+
+namespace {
+using Bytes = std::vector<std::uint8_t>;
+
+// Writes a song: tempo, then the events of tracks 1, 2, ...
+std::string write_song(const TempDir& dir, const char* name, std::uint8_t tempo,
+                       const std::vector<std::vector<Event>>& tracks) {
+  headless_echo_alerts(false);
+  new_song();
+  image()[SONG_TEMPO] = tempo;
+  set_tracks(tracks);
+  const std::string path = dir.file(name);
+  set_file_name(path.c_str());
+  EXPECT_EQ(save_song(), 0);
+  return path;
+}
+
+// A short song with a program, notes on two channels, a controller and a
+// track exclusive (a GS reset with its checksum).
+std::string short_song(const TempDir& dir) {
+  return write_song(dir, "short.sqf", 240,
+                    {{{EV_PROGRAM, 0, 10, 0},
+                      {EV_TRACK_EXCL, 0, 0, 0},
+                      {EV_CONTINUE, 0, 0x41, 0x10},
+                      {EV_CONTINUE, 0, 0x42, 0x12},
+                      {EV_CONTINUE, 0, 0x83, 0x40},
+                      {EV_CONTINUE, 0, 0x00, 0x7F},
+                      {EV_CONTINUE, 0, 0x00, 0x84},
+                      {EV_CONTINUE, 0, 0xF7, 0xF7},
+                      {60, 24, 20, 100},
+                      {EV_CONTROL, 0, 7, 90},
+                      {64, 24, 20, 100},
+                      {67, 48, 40, 110},
+                      {EV_MEASURE_END, 0, 0, 0}},
+                     {{48, 96, 90, 80}}});
+}
+
+// Every message of the song in order, as takto-cli trace lists them.
+std::vector<Bytes> traced(const std::string& song) {
+  std::istringstream lines(command_output(std::string(TAKTO_CLI) + " trace " + song));
+  std::vector<Bytes> messages;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string ms, tick, hex;
+    fields >> ms >> tick;
+    Bytes bytes;
+    while (fields >> hex) bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex, nullptr, 16)));
+    if (!bytes.empty()) messages.push_back(bytes);
+  }
+  return messages;
+}
+
+// A JACK server of the dummy driver, named for this test, and an input port
+// "takto-test:in" on it.
+struct JackInput {
+  pid_t server = -1;
+  std::unique_ptr<RtMidiIn> in;
+  JackInput() {
+    const std::string name = "takto-test-" + std::to_string(getpid());
+    setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    server = spawn({"jackd", "-n", name, "-r", "-d", "dummy", "-r", "48000", "-p", "256"}, {});
+    if (std::system("jack_wait -w -t 5 >/dev/null 2>&1") != 0) return;
+    in = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "takto-test");
+    in->ignoreTypes(false, true, true);
+    in->openVirtualPort("in");
+  }
+  ~JackInput() {
+    in.reset();
+    if (server > 0) {
+      kill(server, SIGTERM);
+      wait_exit(server, 3000);
+    }
+  }
+  // Reads until `count` messages arrived and nothing more comes for 300 ms.
+  std::vector<Bytes> receive(std::size_t count, int timeout_ms) {
+    std::vector<Bytes> got;
+    int quiet = 0;
+    for (int waited = 0; waited < timeout_ms && (got.size() < count || quiet < 300); waited += 5) {
+      Bytes message;
+      bool any = false;
+      while (in->getMessage(&message), !message.empty()) {
+        got.push_back(message);
+        any = true;
+      }
+      quiet = any ? 0 : quiet + 5;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return got;
+  }
+};
+
+TEST(DesktopSound, PortGetsWhatTraceListsAndCloseSilences) {
+  const std::string missing = missing_tool({"Xvfb", "xdotool", "jackd", "jack_wait"});
+  if (!missing.empty()) GTEST_SKIP() << missing << " is not installed (scripts/deps installs it)";
+  TempDir dir;
+  const std::string song = short_song(dir);
+  // Long notes at tempo 30: the window is closed while the first sounds.
+  const std::string long_song =
+      write_song(dir, "long.sqf", 30, {{{60, 255, 255, 100}, {62, 255, 255, 100}}, {{43, 255, 255, 90}}});
+  const std::vector<Bytes> expected = traced(song);
+  ASSERT_GT(expected.size(), 8u);
+
+  JackInput jack;
+  ASSERT_TRUE(jack.in) << "the JACK server did not start";
+  VirtualDisplay display;
+  ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
+  {
+    RunningProgram takto(display, {"--midi-out", "takto-test:in", song}, {}, dir.file("out1"));
+    ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
+    takto.keys("p");  // play from the command menu
+    EXPECT_EQ(jack.receive(expected.size(), 10000), expected);
+    takto.keys("Escape q");
+    EXPECT_EQ(takto.wait(), 0);
+  }
+  {
+    RunningProgram takto(display, {"--midi-out=takto-test", long_song}, {}, dir.file("out2"));
+    ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
+    takto.keys("p");
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_EQ(takto.close(), 0);
+    const std::vector<Bytes> got = jack.receive(4, 3000);
+    const std::vector<Bytes> sounded = {{0x90, 60, 100}, {0x91, 43, 90}, {0x90, 60, 0}, {0x91, 43, 0}};
+    EXPECT_EQ(got, sounded) << "every note that sounded ends when the window closes";
+  }
+}
+
+TEST(DesktopSound, SynthesizerRendersTheSong) {
+  const std::string missing = missing_tool({"Xvfb", "xdotool"});
+  if (!missing.empty()) GTEST_SKIP() << missing << " is not installed (scripts/deps installs it)";
+  TempDir dir;
+  const std::string song = short_song(dir);
+  VirtualDisplay display;
+  ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
+  const std::string audio = dir.file("audio.raw");
+  {
+    RunningProgram takto(display, {song}, {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + audio},
+                         dir.file("out"));
+    ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
+    takto.keys("p");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(takto.close(), 0);
+  }
+  const std::vector<std::uint8_t> out = read_file(dir.file("out"));
+  EXPECT_EQ(std::string(out.begin(), out.end()).find("without sound"), std::string::npos);
+  const std::vector<std::uint8_t> raw = read_file(audio);
+  ASSERT_GT(raw.size(), 44100u);  // more than a quarter second of stereo 16-bit
+  int peak = 0;
+  for (std::size_t i = 0; i + 1 < raw.size(); i += 2) {
+    const auto sample = static_cast<std::int16_t>(raw[i] | (raw[i + 1] << 8));
+    peak = std::max(peak, std::abs(int{sample}));
+  }
+  EXPECT_GT(peak, 1000) << "the synthesizer's audio is silent";
+}
+}  // namespace
