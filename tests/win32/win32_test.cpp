@@ -1,0 +1,136 @@
+// The Windows backend on the real system calls (run under Wine by
+// scripts/test-windows): command line and file names, the text screen's GDI
+// picture, and the multimedia timer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "host/host.h"
+#include "host/screen.h"
+#include "host/win32/win32.h"
+
+namespace {
+std::atomic<int> timer_calls{0};
+}  // namespace
+
+// The player's clock, counted instead.
+void on_timer() { timer_calls.fetch_add(1); }
+
+TEST(CommandLine, TakenWholeWithTheQuoteRule) {
+  const struct {
+    const wchar_t* whole;
+    const char* name;  // UTF-8
+  } cases[] = {
+      {L"takto.exe", ""},
+      {L"takto.exe   song.sqf", "song.sqf"},
+      {L"\"C:\\Program Files\\takto.exe\" \"C:\\My Songs\\a b.sqf\"", "C:\\My Songs\\a b.sqf"},
+      {L"takto a b  c.sqf ", "a b  c.sqf "},
+      {L"takto \"\"x\"", "\"x"},  // of two quotes the second is kept
+      {L"takto x\"", "x"},
+      {L"takto \u66f2\u00fc.sqf", "\xE6\x9B\xB2\xC3\xBC.sqf"},
+  };
+  for (const auto& c : cases) {
+    set_file_name("old");
+    copy_command_line(command_line_tail(c.whole));
+    EXPECT_STREQ(file_name, c.name) << c.name;
+  }
+}
+
+// A name is cut nowhere: one whose UTF-8 form does not fit is refused whole.
+TEST(FileNames, Utf16ToUtf8OrRefused) {
+  set_file_name("old");
+  std::wstring fits(86, L'\u66f2');  // 258 bytes
+  EXPECT_TRUE(set_file_name_wide(fits.c_str()));
+  EXPECT_EQ(std::string(file_name), wide_to_utf8(fits.c_str()));
+  EXPECT_FALSE(set_file_name_wide((fits + L"\u00fc").c_str()));
+  EXPECT_EQ(std::string(file_name), wide_to_utf8(fits.c_str()));
+  EXPECT_EQ(utf8_to_wide(file_name), fits);
+  // Shift-JIS is converted as code page 932 whatever the system's code page.
+  EXPECT_EQ(sjis_to_wide("SQF\x83t\x83@\x83\x43\x83\x8B(*.sqf)"), L"SQF\u30d5\u30a1\u30a4\u30eb(*.sqf)");
+}
+
+class Picture : public ::testing::Test {
+ protected:
+  HWND window = nullptr;
+  void SetUp() override {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"PictureTest";
+    RegisterClassW(&wc);
+    window = CreateWindowExW(0, L"PictureTest", L"", WS_OVERLAPPEDWINDOW, 0, 0, 700, 500, nullptr, nullptr,
+                             wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(screen_setup(window));
+  }
+  void TearDown() override {
+    screen_teardown(window);
+    DestroyWindow(window);
+  }
+  static std::set<int> cell_indices(int x, int y, int w) {
+    std::set<int> seen;
+    for (int py = 16 * y; py < 16 * y + 16; ++py)
+      for (int px = 8 * x; px < 8 * (x + w); ++px) seen.insert(screen_bitmap[(399 - py) * 640 + px]);
+    return seen;
+  }
+};
+
+// GDI draws text in exactly the table entries of its colours: foreground
+// 8 + colour (black 0 in reverse) on background 0 (8 + colour in reverse),
+// a single byte 8 pixels wide, a double-byte character 16, nothing outside.
+TEST_F(Picture, TextLandsOnTheTableEntries) {
+  const char* texts[] = {"W", "\x8A\xBF", "g"};  // 漢 is two cells
+  int x = 0;
+  for (int attr : {1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12, 13, 14, 15}) {
+    for (const char* t : texts) {
+      const int w = static_cast<int>(std::strlen(t));
+      print_at(x % 76, 2 * (x / 76), t, attr);
+      const int colour = text_colour_index(attr & 7);
+      const std::set<int> want = (attr & 8) ? std::set<int>{0, colour} : std::set<int>{colour, 0};
+      EXPECT_EQ(cell_indices(x % 76, 2 * (x / 76), w), want) << "attr " << attr << " text " << t;
+      x += w;
+    }
+  }
+  for (std::size_t i = 0; i < PICTURE_SIZE; ++i) ASSERT_LT(screen_bitmap[i], 16) << i;
+  // Cells next to the text stay untouched.
+  EXPECT_EQ(cell_indices(76, 0, 4), std::set<int>{0});
+  EXPECT_EQ(cell_indices(0, 1, 80), std::set<int>{0});
+}
+
+// After the window's objects are released, drawing goes on harmlessly: an
+// application thread still running when the window closes reaches nothing freed.
+TEST_F(Picture, DrawingAfterTeardownReachesNothingFreed) {
+  screen_teardown(window);
+  print_at(0, 0, "after", 7);
+  set_cursor(1, 0);
+  blink_cursor();
+  present();
+  fill_rect(0, 0, 639, 399);
+  EXPECT_EQ(text_screen.chars[0], 'a');
+  ASSERT_TRUE(screen_setup(window));
+}
+
+// The 1 ms timer, counted against the clock for a second. Wine and loaded
+// machines are slow to wake, so the bound is loose; the figure is printed.
+TEST(TickTimer, CallsOnTimerEveryMillisecond) {
+  timer_calls.store(0);
+  start_tick_timer();
+  const DWORD from = timeGetTime();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  const int calls = timer_calls.load();
+  const DWORD elapsed = timeGetTime() - from;
+  stop_tick_timer();
+  std::printf("on_timer: %d calls in %lu ms\n", calls, static_cast<unsigned long>(elapsed));
+  EXPECT_GT(calls, static_cast<int>(elapsed) / 4);
+  EXPECT_LT(calls, static_cast<int>(elapsed) * 2 + 10);
+  // Stopped means stopped: no call runs after stop_tick_timer returns.
+  const int after = timer_calls.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(timer_calls.load(), after);
+}
