@@ -143,6 +143,11 @@ int delete_event(std::uint32_t p, int& k) {
   if (!in_current_track(p) || code_at(p) == EV_END) return 1;
   std::uint8_t code = code_at(p);
   bool after_content = follows_measure_content(p);
+  // Check first, as close_gap does: a refused delete must leave the
+  // references as they were.
+  if ((code == EV_SAME_MEASURE || code == EV_MEASURE_END) && code_at(p + 4) == EV_CONTINUE &&
+      !continuation_may_follow(p))
+    return 1;
   if (code == EV_SAME_MEASURE) {
     if (!after_content || code_at(p + 4) == EV_SAME_MEASURE) {
       renumber_measure_refs(k + 1, -1);
@@ -153,14 +158,14 @@ int delete_event(std::uint32_t p, int& k) {
       renumber_measure_refs(k, -1);
       k -= 1;
     }
-    close_gap(p, 1);
+    if (close_gap(p, 1) != 0) return 1;  // not reached: checked above
   } else if (code == EV_MEASURE_END) {
     if (after_content && code_at(p + 4) == EV_SAME_MEASURE) {
       k += 1;
     } else {
       renumber_measure_refs(k + 1, -1);
     }
-    close_gap(p, 1);
+    if (close_gap(p, 1) != 0) return 1;  // not reached: checked above
   } else {
     // An exclusive or comment goes together with its continuation events.
     int n = 1;

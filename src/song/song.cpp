@@ -1,6 +1,5 @@
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
@@ -67,14 +66,10 @@ const char* song_damage(const std::uint8_t* bytes, std::size_t size) {
     if (len < EMPTY_TRACK_SIZE || (len - TRACK_HEAD_SIZE) % 4 != 0) return fault("bad block length");
     if (pos + len > size) return fault("block runs past the end of the file");
     std::size_t last = pos + len - 4;
-    std::uint8_t prev = EV_END;  // nothing before the first event
-    for (std::size_t e = pos + TRACK_HEAD_SIZE; e < last; e += 4) {
-      std::uint8_t code = bytes[e];
-      if (code == EV_END) return fault("end of track before the block's end");
-      if (code == EV_CONTINUE && prev != EV_TRACK_EXCL && prev != EV_COMMENT && prev != EV_CONTINUE)
-        return fault("continuation event without an exclusive or comment");
-      prev = code;
-    }
+    // A continuation event without its exclusive or comment does nothing
+    // where it stands, in play and in the editor, so it is no damage.
+    for (std::size_t e = pos + TRACK_HEAD_SIZE; e < last; e += 4)
+      if (bytes[e] == EV_END) return fault("end of track before the block's end");
     if (bytes[last] != EV_END) return fault("no end of track");
     pos += len;
   }
@@ -165,22 +160,21 @@ int load_song_bytes(const std::uint8_t* bytes, std::size_t size) {
 int load_song() {
   char name[FILE_NAME_SIZE];
   copy_file_name(name);
-  std::error_code ec;
-  const std::filesystem::path path = host_path(name);
-  if (name[0] == 0 || !std::filesystem::exists(path, ec)) return refuse("File not found");
-  if (std::filesystem::is_directory(path, ec)) return refuse("File size 0 or directory");
-  std::uintmax_t size = std::filesystem::file_size(path, ec);
-  if (ec) return refuse("File read failed");
-  if (const char* fault = size_fault(size)) return refuse(fault);
-  std::FILE* f = host_open_file(name, "rb");
-  if (!f) return refuse("File open failed");
-  // One byte more than allowed, to notice a file that grew since its size was taken.
-  std::vector<std::uint8_t> buffer(SONG_IMAGE_SIZE + 1);
-  std::size_t got = std::fread(buffer.data(), 1, buffer.size(), f);
-  bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed || got < size) return refuse("File read failed");
-  return load_song_bytes(buffer.data(), got);
+  std::vector<std::uint8_t> buffer;
+  try {
+    switch (read_whole_file(name, buffer, SONG_IMAGE_SIZE)) {
+      case ReadStatus::ok: break;
+      case ReadStatus::missing: return refuse("File not found");
+      case ReadStatus::open_failed: return refuse("File open failed");
+      case ReadStatus::directory: return refuse("File size 0 or directory");
+      case ReadStatus::special: return refuse("Not a regular file");
+      case ReadStatus::too_big: return refuse("Too big file");
+      case ReadStatus::failed: return refuse("File read failed");
+    }
+  } catch (const std::bad_alloc&) {
+    return refuse(OUT_OF_MEMORY);
+  }
+  return load_song_bytes(buffer.data(), buffer.size());
 }
 
 int save_song() {

@@ -125,9 +125,8 @@ void rebuild_track_table();
 std::size_t used_length();
 
 // Checks the invariants of a song image of `size` bytes (a file's content):
-// the header is whole, every block has a length of 44 + 4k (k >= 1) inside the
-// size, ends with its only end-of-track event, and every continuation event
-// follows an exclusive, a comment or another continuation. Returns nullptr when
+// the header is whole, and every block has a length of 44 + 4k (k >= 1) inside
+// the size and ends with its only end-of-track event. Returns nullptr when
 // sound, else a short description of the first fault.
 const char* song_damage(const std::uint8_t* bytes, std::size_t size);
 

@@ -190,6 +190,16 @@ TEST(MeasureEdits, Deletes) {
   }
   int k = 1;
   EXPECT_EQ(delete_event(pos(0, 2), k), 1);  // the end event stays
+  // A measure end or reference before a stray continuation cannot go: refused
+  // before any reference is renumbered.
+  for (const auto& [track, index] : {std::pair{std::vector<Event>{N, M, C, same(2)}, 1},
+                                     std::pair{std::vector<Event>{N, M, same(1), C, same(3)}, 2}}) {
+    song({track});
+    const std::vector<std::uint8_t> before(image(), image() + used_length());
+    k = 2;
+    EXPECT_EQ(delete_event(pos(0, index), k), 1) << index;
+    EXPECT_TRUE(k == 2 && std::equal(before.begin(), before.end(), image())) << index;
+  }
 }
 
 }  // namespace
