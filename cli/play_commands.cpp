@@ -133,12 +133,8 @@ int cmd_trace(int argc, char** argv) {
     for (std::uint8_t b : m.bytes) std::printf(" %02X", b);
     std::putchar('\n');
   };
-  if (play_song(o, r, print) != 0) return 1;
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "write failed\n");
-    return 1;
-  }
-  return 0;
+  // A failed write is reported by main.
+  return play_song(o, r, print);
 }
 
 // --- Standard MIDI File ---

@@ -58,10 +58,33 @@ int cmd_check(int argc, char** argv) {
   return 0;
 }
 
+// Song text as one field of one line: Shift-JIS characters and printable
+// ASCII as they are, every other byte (line ends, escape sequences) and the
+// backslash as \xHH, so that no song can forge lines or drive the terminal.
+std::string printable(const std::uint8_t* p, std::size_t n) {
+  auto lead = [](std::uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); };
+  auto trail = [](std::uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; };
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t b = p[i];
+    if (lead(b) && i + 1 < n && trail(p[i + 1])) {
+      out += static_cast<char>(b);
+      out += static_cast<char>(p[++i]);
+    } else if ((b >= 0x20 && b < 0x7F && b != '\\') || (b >= 0xA1 && b <= 0xDF)) {  // ASCII, half-width kana
+      out += static_cast<char>(b);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", b);
+      out += hex;
+    }
+  }
+  return out;
+}
+
 std::string trimmed(std::size_t offset, std::size_t len) {
-  std::string s(reinterpret_cast<const char*>(image() + offset), len);
-  while (!s.empty() && (s.back() == ' ' || s.back() == 0)) s.pop_back();
-  return s;
+  const std::uint8_t* s = image() + offset;
+  while (len > 0 && (s[len - 1] == ' ' || s[len - 1] == 0)) --len;
+  return printable(s, len);
 }
 
 int cmd_dump(int argc, char** argv) {

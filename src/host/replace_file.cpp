@@ -104,7 +104,13 @@ bool write_in_place(int fd, const std::function<bool(std::FILE*)>& write, std::s
     return fail(error, why(err));
   }
   int err = 0;
-  bool ok = write_to(f, write, err);
+  bool ok = false;
+  try {
+    ok = write_to(f, write, err);
+  } catch (...) {
+    std::fclose(f);
+    throw;
+  }
   const off_t end = ::ftello(f);
   if (ok && (end < 0 || ::ftruncate(fd, end) != 0 || ::fsync(fd) != 0)) ok = false, err = errno;
   if (std::fclose(f) != 0 && ok) ok = false, err = errno;
@@ -163,7 +169,14 @@ bool replace_file(const std::string& target, const std::function<bool(std::FILE*
     return fail(error, why(err));
   }
   int err = 0;
-  bool ok = write_to(f, write, err);
+  bool ok = false;
+  try {
+    ok = write_to(f, write, err);
+  } catch (...) {  // out of memory, say: nothing may be left behind
+    std::fclose(f);
+    ::unlink(temp.c_str());
+    throw;
+  }
   if (ok && exists) {
     // Owner and group as before where the user may set them (the group alone
     // when only that is allowed). Set-ID bits stay only on a file that still
@@ -251,7 +264,14 @@ bool replace_file(const std::string& target, const std::function<bool(std::FILE*
   std::FILE* f = host_open_file(temp.c_str(), "wb");
   if (!f) return fail(error, std::strerror(errno));
   int err = 0;
-  bool ok = write_to(f, write, err);
+  bool ok = false;
+  try {
+    ok = write_to(f, write, err);
+  } catch (...) {
+    std::fclose(f);
+    fs::remove(temp_path, ec);
+    throw;
+  }
   ok = std::fclose(f) == 0 && ok;
   if (!ok) {
     fs::remove(temp_path, ec);

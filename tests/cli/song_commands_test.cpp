@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <regex>
+#include <sstream>
 
 #include "common/run_cli.h"
 #include "common/song_builder.h"
@@ -57,6 +63,69 @@ TEST(SongCommands, DumpAndResave) {
   std::vector<std::uint8_t> relinked = read_file(dir.file("in.sqf"));
   relinked[SONG_HEADER_SIZE + 56 + 2] = 52;
   EXPECT_EQ(read_file(dir.file("out.sqf")), relinked);
+}
+
+TEST(SongCommands, OutputThatCannotBeWrittenFails) {
+  TempDir dir;
+  headless_echo_alerts(false);
+  new_song();
+  set_tracks({{{60, 1, 1, 100}}});  // something to trace
+  set_file_name(dir.file("s.sqf").c_str());
+  ASSERT_EQ(save_song(), 0);
+  for (std::string command : {"check", "dump", "trace"})
+    for (std::string to : {" >/dev/full", " >&-"}) {
+      CliResult r = run_cli(command + " " + dir.file("s.sqf") + to);
+      EXPECT_EQ(r.status, 1) << command << to;
+      EXPECT_EQ(r.err, "write failed\n") << command << to;
+    }
+}
+
+TEST(SongCommands, DumpEscapesBytesThatAreNoText) {
+  TempDir dir;
+  headless_echo_alerts(false);
+  new_song();
+  // A forged event line, a colour escape, a backslash, Shift-JIS and half-width kana, a DEL and stray bytes.
+  const char title[] = "A\n1 44 60 0 0 0\x1B[31m\\ \x83\x73\x83\x41\x83\x6D \xB1\xB2 \x7F\x80\xFF\x83";
+  std::memcpy(image() + SONG_TITLE, title, sizeof title - 1);
+  set_file_name(dir.file("t.sqf").c_str());
+  ASSERT_EQ(save_song(), 0);
+  CliResult r = run_cli("dump " + dir.file("t.sqf"));
+  EXPECT_EQ(r.out.substr(0, r.out.find("\ntempo")),
+            "title A\\x0A1 44 60 0 0 0\\x1B[31m\\x5C \x83\x73\x83\x41\x83\x6D \xB1\xB2 \\x7F\\x80\\xFF\\x83");
+}
+
+// Under a file-size limit the write fails and is reported; the limit's signal
+// must not kill the program and leave its temporary file.
+TEST(SongCommands, FileSizeLimitFailsTheSave) {
+  TempDir dir;
+  const std::string cmd = "ulimit -f 2; " + std::string(TAKTO_CLI) + " new " + dir.file("s.sqf") + " 2>" + dir.file("err");
+  auto inherited = std::signal(SIGXFSZ, SIG_DFL);  // saves in this process ignore it
+  const int st = std::system(("sh -c '" + cmd + "'").c_str());
+  std::signal(SIGXFSZ, inherited);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 1) << st;
+  const std::vector<std::uint8_t> err = read_file(dir.file("err"));
+  EXPECT_EQ(std::string(err.begin(), err.end()), "File save failed\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1) << "only the messages";
+}
+
+// The new file reaches the disk before it replaces the old one, and the
+// folder after, so that a crash cannot leave an empty song.
+TEST(SongCommands, SaveSyncsFileThenRenamesThenSyncsFolder) {
+  if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+  TempDir dir;
+  const std::string log = dir.file("log");
+  // LeakSanitizer cannot run under ptrace.
+  ASSERT_EQ(std::system(("ASAN_OPTIONS=detect_leaks=0 strace -f -o " + log + " -e trace=fsync,fdatasync,rename,renameat,renameat2 " + TAKTO_CLI +
+                         " new " + dir.file("s.sqf"))
+                            .c_str()),
+            0);
+  const std::vector<std::uint8_t> bytes = read_file(log);
+  std::istringstream in(std::string(bytes.begin(), bytes.end()));
+  std::string calls;
+  const std::regex call(R"(^(\d+ +)?(\w+)\()");
+  for (std::string line; std::getline(in, line);)
+    if (std::smatch m; std::regex_search(line, m, call)) calls += m[2].str().substr(0, 6) + " ";
+  EXPECT_EQ(calls, "fsync rename fsync ");
 }
 
 }  // namespace
