@@ -62,6 +62,7 @@ if(TAKTO_TESTS)
   if(win32_tests)
     add_executable(tests_win32 ${win32_tests})
     target_include_directories(tests_win32 PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(tests_win32 PRIVATE takto_win32 takto_host gtest_main)
+    target_link_libraries(tests_win32 PRIVATE -Wl,--start-group takto_win32 takto_host -Wl,--end-group
+                          gtest_main)
   endif()
 endif()

@@ -153,6 +153,42 @@ def compare(window, expected, cells, cursor_cell):
     return faults
 
 
+def find_window():
+    for _ in range(150):
+        found = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^TAKTO$'],
+                               capture_output=True, text=True).stdout.split()
+        if found:
+            return found[0]
+        time.sleep(0.2)
+    sys.exit('smoke: the TAKTO window did not appear within 30 s')
+
+
+def close_while_playing(exe, song_arg, log):
+    """Closing the window while a song plays (the application thread still in
+    its loop, the timer ticking) ends the program cleanly with status 0."""
+    program = subprocess.Popen(['wine', exe, song_arg], stdout=log, stderr=log)
+    try:
+        window = find_window()
+        time.sleep(1)
+        subprocess.run(['xdotool', 'windowfocus', '--sync', window], check=True)
+        subprocess.run(['xdotool', 'key', 'p'], check=True)
+        time.sleep(1.5)
+        subprocess.run(['xdotool', 'key', 'alt+F4'], check=True)
+        asked = time.time()
+        try:
+            status = program.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            return ['closing the window while playing did not end the program within 5 s']
+        if status != 0:
+            return ['closing the window while playing ended the program with status %d' % status]
+        print('smoke: closing the window while playing ended takto.exe with 0 in %.2f s' % (time.time() - asked))
+        return []
+    finally:
+        if program.poll() is None:
+            program.kill()
+            program.wait()
+
+
 def main():
     exe, cli, song, out_dir = sys.argv[1:5]
     os.makedirs(out_dir, exist_ok=True)
@@ -167,16 +203,7 @@ def main():
     program = subprocess.Popen(['wine', exe, song_arg], stdout=log, stderr=log)
     failures = []
     try:
-        window = None
-        for _ in range(150):
-            found = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^TAKTO$'],
-                                   capture_output=True, text=True).stdout.split()
-            if found:
-                window = found[0]
-                break
-            time.sleep(0.2)
-        if not window:
-            sys.exit('smoke: the TAKTO window did not appear within 30 s')
+        window = find_window()
         time.sleep(1)  # the command menu is drawn
         subprocess.run(['xdotool', 'windowfocus', '--sync', window], check=True)
         subprocess.run(['xdotool', 'key', '--delay', '150'] + X_KEYS, check=True)
@@ -217,6 +244,7 @@ def main():
         if program.poll() is None:
             program.kill()
             program.wait()
+    failures += close_while_playing(exe, song_arg, log)
     if failures:
         sys.exit('smoke: ' + '\n'.join(failures))
 

@@ -29,6 +29,10 @@ void copy_command_line(const wchar_t* text);
 // application thread started there can use it.
 extern std::atomic<HWND> main_window;
 
+// Makes the thread end inside its next host_sleep_1ms, where it holds no lock:
+// the window closed while the application thread still runs main_loop.
+void end_thread_at_next_sleep(DWORD thread_id);
+
 // --- Text screen (creation and destruction of the window) ---
 // Obtains the window's context, creates the memory context, the 16-colour
 // picture and the font, and points screen_bitmap at the picture.

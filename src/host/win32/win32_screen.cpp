@@ -129,5 +129,3 @@ void host_present() {
   if (!drawing) return;
   BitBlt(window_dc, 0, 0, PICTURE_WIDTH, PICTURE_HEIGHT, memory_dc, 0, 0, SRCCOPY);
 }
-
-void host_sleep_1ms() { Sleep(1); }

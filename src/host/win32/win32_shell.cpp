@@ -16,6 +16,10 @@ constexpr UINT_PTR BLINK_TIMER = 0;
 constexpr UINT BLINK_MS = 422;
 
 HANDLE app_thread_handle = nullptr;
+DWORD app_thread_id = 0;
+// How long the shutdown waits for the application thread to reach its next
+// sleep; one in a message box or dialog does not get there.
+constexpr DWORD APP_THREAD_END_MS = 1000;
 bool shut_down = false;  // window thread only
 
 DWORD WINAPI app_thread(LPVOID) {
@@ -46,7 +50,7 @@ bool on_create(HWND window) {
     }
   }
   start_tick_timer();
-  app_thread_handle = CreateThread(nullptr, 0, app_thread, nullptr, 0, nullptr);
+  app_thread_handle = CreateThread(nullptr, 0, app_thread, nullptr, 0, &app_thread_id);
   SetTimer(window, BLINK_TIMER, BLINK_MS, nullptr);
   return true;
 }
@@ -57,6 +61,14 @@ void on_destroy(HWND window) {
   if (shut_down) return;
   shut_down = true;
   stop_tick_timer();
+  // When the window is closed the application thread is still in main_loop:
+  // it ends first, so that nothing of it runs while the ports and the drawing
+  // objects go. Should it not end (a message box is open), the locks of the
+  // MIDI output and the text screen still keep it from released objects.
+  if (app_thread_handle) {
+    end_thread_at_next_sleep(app_thread_id);
+    WaitForSingleObject(app_thread_handle, APP_THREAD_END_MS);
+  }
   close_midi_ports();
   screen_teardown(window);
   PostQuitMessage(0);
@@ -150,9 +162,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     DispatchMessageW(&msg);
   }
   const int code = static_cast<int>(msg.wParam);
-  // Closing the window can end the program while the application thread is
-  // still in main_loop; the process must end without running the program's
-  // exit code under it.
+  // An application thread that could not be ended (in a message box or a
+  // dialog) must not see the program's exit code run under it.
   if (app_thread_handle && WaitForSingleObject(app_thread_handle, 0) == WAIT_TIMEOUT) ExitProcess(code);
   return code;
 }
