@@ -13,22 +13,23 @@
 // Play stops here at the latest, in virtual milliseconds.
 constexpr long long PLAY_LIMIT_MS = 100000000;
 
-struct PlayOptions {
-  const char* song = nullptr;  // file name
-  int track = 1;               // 1-18: the track whose event starts the play
-  long long offset = 44;       // byte offset of that event from its block's start
-  long long ms = -1;           // how long to play; -1: until the song ends (or PLAY_LIMIT_MS)
-};
-
 struct TempoChange {
   std::int32_t tick;
   std::uint32_t us_per_quarter;
 };
 
+struct PlayOptions {
+  const char* song = nullptr;  // file name
+  int track = 1;               // 1-18: the track whose event starts the play
+  long long offset = 44;       // byte offset of that event from its block's start
+  long long ms = -1;           // how long to play; -1: until the song ends (or PLAY_LIMIT_MS)
+  // When set, gets the tempo after positioning, then every change, as it comes.
+  std::function<void(const TempoChange&)> on_tempo;
+};
+
 // What a play gives besides its messages.
 struct PlayResult {
-  std::vector<TempoChange> tempi;  // the first is the tempo after positioning
-  std::int32_t first_tick = 0;     // the first tick that the clock ran
+  std::int32_t first_tick = 0;  // the first tick that the clock ran
 };
 
 // Gets every sent message as it is sent: its virtual ms, the tick and track

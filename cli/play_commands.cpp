@@ -1,5 +1,8 @@
 // takto-cli: trace, export-midi. Both play a song on the virtual clock and
 // take what the player sent.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -99,7 +102,7 @@ int play_song(const PlayOptions& o, PlayResult& result, const MidiSink& sink) {
   result.first_tick = tick.load() + 1;
   hand_on();
   std::uint32_t tempo = us_per_tick.load();
-  result.tempi.push_back({result.first_tick, tempo * 48});
+  if (o.on_tempo) o.on_tempo({result.first_tick, tempo * 48});
 
   const long long limit = o.ms >= 0 ? o.ms : PLAY_LIMIT_MS;
   for (long long now = 0;; ++now) {
@@ -109,7 +112,7 @@ int play_song(const PlayOptions& o, PlayResult& result, const MidiSink& sink) {
     // seen here belongs to the tick just run.
     if (us_per_tick.load() != tempo) {
       tempo = us_per_tick.load();
-      result.tempi.push_back({tick.load(), tempo * 48});
+      if (o.on_tempo) o.on_tempo({tick.load(), tempo * 48});
     }
     bool end = all_ended();
     if (end) stop_play();
@@ -139,35 +142,65 @@ int cmd_trace(int argc, char** argv) {
 
 // --- Standard MIDI File ---
 
-void put_varlen(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  std::uint8_t tmp[5];
-  int n = 0;
-  tmp[n++] = v & 0x7F;
-  while (v >>= 7) tmp[n++] = static_cast<std::uint8_t>(0x80 | (v & 0x7F));
-  while (n) out.push_back(tmp[--n]);
-}
+// A track chunk's length field has 32 bits.
+constexpr std::uint64_t CHUNK_MAX = 0xFFFFFFFFu;
 
-void put_be(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
+struct ChunkTooLong {
+  int track;  // 0 for the tempo track, else the song track 1-18
+};
 
-// One MTrk chunk being written: events with absolute times.
-struct TrackChunk {
-  std::vector<std::uint8_t> data;
+// One MTrk chunk's events, written as they come into an unnamed temporary
+// file, so that an export needs the same memory however long the song plays.
+struct SpillChunk {
+  std::FILE* f = nullptr;
+  std::uint64_t size = 0;
   std::uint32_t now = 0;
+  int track = 0;
 
+  SpillChunk() = default;
+  SpillChunk(const SpillChunk&) = delete;
+  SpillChunk& operator=(const SpillChunk&) = delete;
+  ~SpillChunk() {
+    if (f) std::fclose(f);
+  }
+  void put(std::uint8_t b) {
+    std::putc(b, f);
+    ++size;
+  }
+  void put_varlen(std::uint32_t v) {
+    std::uint8_t tmp[5];
+    int n = 0;
+    tmp[n++] = v & 0x7F;
+    while (v >>= 7) tmp[n++] = static_cast<std::uint8_t>(0x80 | (v & 0x7F));
+    while (n) put(tmp[--n]);
+  }
   void at(std::uint32_t time) {
-    put_varlen(data, time - now);
+    put_varlen(time - now);
     now = time;
   }
-  void append_to(std::vector<std::uint8_t>& file) {
-    at(now);  // end of track, with the last event
-    data.insert(data.end(), {0xFF, 0x2F, 0x00});
-    file.insert(file.end(), {'M', 'T', 'r', 'k'});
-    put_be(file, static_cast<std::uint32_t>(data.size()), 4);
-    file.insert(file.end(), data.begin(), data.end());
+  // Room for the chunk's head and end, at most 4 + 36 + 4 bytes, is kept.
+  void check() const {
+    if (size + 64 > CHUNK_MAX) throw ChunkTooLong{track};
   }
 };
+
+// Made in the output's folder, else in TMPDIR or /tmp, and unlinked at once:
+// nothing is left behind, however the program ends.
+std::FILE* open_spill(const std::string& out) {
+  const std::size_t slash = out.find_last_of('/');
+  std::vector<std::string> folders{slash == std::string::npos ? "." : slash == 0 ? "/" : out.substr(0, slash)};
+  if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp) folders.push_back(tmp);
+  folders.push_back("/tmp");
+  for (const std::string& folder : folders) {
+    std::string name = folder + "/.takto-export-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) continue;
+    ::unlink(name.c_str());
+    if (std::FILE* f = ::fdopen(fd, "w+b")) return f;
+    ::close(fd);
+  }
+  return nullptr;
+}
 
 std::uint32_t file_time(std::int32_t t, std::int32_t first) {
   std::int64_t d = static_cast<std::int64_t>(t) - first;
@@ -175,65 +208,93 @@ std::uint32_t file_time(std::int32_t t, std::int32_t first) {
 }
 
 // Appends one sent message to its track's chunk.
-void add_message(std::vector<TrackChunk>& tracks, const SentMidi& m, const PlayResult& r) {
+void add_message(SpillChunk* tracks, const SentMidi& m, const PlayResult& r) {
   if (m.track < 0 || m.track >= TRACK_COUNT || m.bytes.empty()) return;
-  TrackChunk& c = tracks[m.track];
+  SpillChunk& c = tracks[m.track];
   c.at(file_time(m.tick, r.first_tick));
   // A file cannot hold data bytes above 7F: they are masked here only.
   if (m.exclusive) {
-    c.data.push_back(0xF0);
-    put_varlen(c.data, static_cast<std::uint32_t>(m.bytes.size() - 1));
-    for (std::size_t i = 1; i + 1 < m.bytes.size(); ++i) c.data.push_back(m.bytes[i] & 0x7F);
-    c.data.push_back(0xF7);
+    c.put(0xF0);
+    c.put_varlen(static_cast<std::uint32_t>(m.bytes.size() - 1));
+    for (std::size_t i = 1; i + 1 < m.bytes.size(); ++i) c.put(m.bytes[i] & 0x7F);
+    c.put(0xF7);
   } else {
-    c.data.push_back(m.bytes[0]);
-    for (std::size_t i = 1; i < m.bytes.size(); ++i) c.data.push_back(m.bytes[i] & 0x7F);
+    c.put(m.bytes[0]);
+    for (std::size_t i = 1; i < m.bytes.size(); ++i) c.put(m.bytes[i] & 0x7F);
   }
+  c.check();
 }
 
-// The whole file: a tempo track, then each song track named by its memo.
-std::vector<std::uint8_t> build_smf(const PlayResult& r, const std::vector<TrackChunk>& tracks) {
-  std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
-  put_be(file, TRACK_COUNT + 1, 2);
-  put_be(file, 48, 2);
+bool put_be(std::FILE* out, std::uint32_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i)
+    if (std::putc(static_cast<std::uint8_t>(v >> (8 * i)), out) == EOF) return false;
+  return true;
+}
 
-  TrackChunk tempo;
-  for (const TempoChange& c : r.tempi) {
-    tempo.at(file_time(c.tick, r.first_tick));
-    tempo.data.insert(tempo.data.end(), {0xFF, 0x51, 0x03});
-    put_be(tempo.data, c.us_per_quarter, 3);
+// One chunk into the file: `head` (the track name), the spilled events, and
+// the end of track with the last event.
+bool copy_chunk(std::FILE* out, const std::vector<std::uint8_t>& head, SpillChunk& c) {
+  const std::uint8_t end[] = {0x00, 0xFF, 0x2F, 0x00};
+  if (std::fflush(c.f) != 0 || std::ferror(c.f) || std::fseek(c.f, 0, SEEK_SET) != 0) return false;
+  if (std::fwrite("MTrk", 1, 4, out) != 4 || !put_be(out, static_cast<std::uint32_t>(head.size() + c.size + 4), 4))
+    return false;
+  if (std::fwrite(head.data(), 1, head.size(), out) != head.size()) return false;
+  char buffer[65536];
+  for (std::uint64_t left = c.size; left > 0;) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof buffer));
+    if (std::fread(buffer, 1, n, c.f) != n || std::fwrite(buffer, 1, n, out) != n) return false;
+    left -= n;
   }
-  tempo.append_to(file);
+  return std::fwrite(end, 1, sizeof end, out) == sizeof end;
+}
 
+// The whole file: the tempo track, then each song track named by its memo.
+bool write_smf(std::FILE* out, SpillChunk* chunks) {
+  const std::uint8_t head[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, TRACK_COUNT + 1, 0, 48};
+  if (std::fwrite(head, 1, sizeof head, out) != sizeof head || !copy_chunk(out, {}, chunks[0])) return false;
   for (int t = 0; t < TRACK_COUNT; ++t) {
     const std::uint8_t* memo = image() + start[t] + TRACK_MEMO;
     std::size_t n = TRACK_MEMO_LEN;
     while (n > 0 && memo[n - 1] == ' ') --n;
-    TrackChunk named;  // the name at time 0, then the messages
-    named.at(0);
-    named.data.insert(named.data.end(), {0xFF, 0x03});
-    put_varlen(named.data, static_cast<std::uint32_t>(n));
-    named.data.insert(named.data.end(), memo, memo + n);
-    named.data.insert(named.data.end(), tracks[t].data.begin(), tracks[t].data.end());
-    named.now = tracks[t].now;
-    named.append_to(file);
+    std::vector<std::uint8_t> name = {0x00, 0xFF, 0x03, static_cast<std::uint8_t>(n)};  // at time 0
+    name.insert(name.end(), memo, memo + n);
+    if (!copy_chunk(out, name, chunks[t + 1])) return false;
   }
-  return file;
+  return true;
 }
 
 int cmd_export(int argc, char** argv) {
   PlayOptions o;
   if (argc < 3 || !parse_play_options(argc, argv, 3, false, o)) return usage_error(EXPORT_USAGE);
   o.song = argv[1];
+  const std::string out = argv[2];
+  // The tempo track, then the 18 song tracks.
+  SpillChunk chunks[TRACK_COUNT + 1];
+  SpillChunk& tempo = chunks[0];
+  for (int t = 0; t <= TRACK_COUNT; ++t) {
+    chunks[t].track = t;
+    if (!(chunks[t].f = open_spill(out))) {
+      std::fprintf(stderr, "Cannot write %s: no temporary file (%s)\n", out.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
   PlayResult r;
-  std::vector<TrackChunk> tracks(TRACK_COUNT);
-  auto add = [&](const SentMidi& m, const PlayResult& result) { add_message(tracks, m, result); };
-  if (play_song(o, r, add) != 0) return 1;
-  const std::vector<std::uint8_t> smf = build_smf(r, tracks);
+  o.on_tempo = [&](const TempoChange& c) {
+    tempo.at(file_time(c.tick, r.first_tick));
+    for (std::uint8_t b : {0xFF, 0x51, 0x03}) tempo.put(b);
+    for (int i = 2; i >= 0; --i) tempo.put(static_cast<std::uint8_t>(c.us_per_quarter >> (8 * i)));
+    tempo.check();
+  };
+  try {
+    if (play_song(o, r, [&](const SentMidi& m, const PlayResult& result) { add_message(chunks + 1, m, result); }) != 0)
+      return 1;
+  } catch (const ChunkTooLong& e) {
+    std::fprintf(stderr, "Cannot write %s: track %d passes the 4 GiB a MIDI track can hold\n", out.c_str(), e.track);
+    return 1;
+  }
   std::string why;
-  if (!replace_file(argv[2], [&](std::FILE* f) { return std::fwrite(smf.data(), 1, smf.size(), f) == smf.size(); },
-                    &why)) {
-    std::fprintf(stderr, "Cannot write %s: %s\n", argv[2], why.c_str());
+  if (!replace_file(out, [&](std::FILE* f) { return write_smf(f, chunks); }, &why)) {
+    std::fprintf(stderr, "Cannot write %s: %s\n", out.c_str(), why.c_str());
     return 1;
   }
   return 0;
