@@ -77,8 +77,10 @@ bool screen_setup(HWND window) {
 void screen_teardown(HWND window) {
   std::lock_guard<std::mutex> hold(screen_lock);
   drawing = false;
-  std::memcpy(spare_picture, screen_bitmap, PICTURE_SIZE);
-  screen_bitmap = spare_picture;
+  if (screen_bitmap != spare_picture) {
+    std::memcpy(spare_picture, screen_bitmap, PICTURE_SIZE);
+    screen_bitmap = spare_picture;
+  }
   if (window_dc) ReleaseDC(window, window_dc);
   if (memory_dc) {
     if (old_bitmap) SelectObject(memory_dc, old_bitmap);
