@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """Smoke test of takto.exe under Wine and an X server (DISPLAY and WINEPREFIX set
-by the caller): start it with a song, type the keys into the edit screen, capture
-the window and compare it cell by cell with what takto-cli session drew for the
-same keys; then Q must end the program with status 0 within a second.
+by the caller). Two runs, each window captured and compared cell by cell with
+what takto-cli session draws for the same keys:
+ 1. started with a song whose name has blanks and characters outside any
+    Windows code page: the main screen, then the edit screen; Q must end the
+    program with status 0 within a second;
+ 2. started with no song, which is then opened through the open dialog; a song
+    plays and the window is closed: the program must end with status 0.
 
 usage: smoke_test.py TAKTO_EXE TAKTO_CLI SONG OUT_DIR
 """
 import os
+import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import time
 import zlib
 
@@ -18,6 +22,7 @@ import zlib
 # and for xdotool.
 SESSION_KEYS = "RETURN 3 RETURN 2 RETURN"
 X_KEYS = ["Return", "3", "Return", "2", "Return"]
+UNUSUAL_NAME = "\u66f2 \u00fc\u0439.sqf"
 TABLE_COLOURS = {(0, 0, 0), (255, 255, 255), (255, 255, 0), (0, 255, 0), (255, 0, 255), (0, 0, 255),
                  (255, 0, 0), (0, 255, 255)}
 
@@ -76,14 +81,17 @@ def read_xwd(path):
     d = open(path, 'rb').read()
     h = struct.unpack('>25I', d[:100])
     header_size, width, height, byte_order, bpp, bpl, ncolors = h[0], h[4], h[5], h[7], h[11], h[12], h[19]
-    assert bpp == 32, 'a 24-bit X server expected'
+    step = bpl // width  # xwd says 24 or 32 bits for the same 4-byte pixels
+    assert bpp in (24, 32) and step in (3, 4), 'a 24-bit X server expected'
     off = header_size + ncolors * 12
     order = 'little' if byte_order == 0 else 'big'
     pixels = []
     for y in range(height):
-        row = d[off + y * bpl:off + y * bpl + 4 * width]
+        row = d[off + y * bpl:off + y * bpl + step * width]
         for x in range(width):
-            v = int.from_bytes(row[4 * x:4 * x + 4], order)
+            v = int.from_bytes(row[step * x:step * x + step], order)
+            if order == 'big' and step == 4:
+                v &= 0xFFFFFF
             pixels.append(((v >> 16) & 255, (v >> 8) & 255, v & 255))
     return width, height, pixels
 
@@ -153,100 +161,126 @@ def compare(window, expected, cells, cursor_cell):
     return faults
 
 
-def find_window():
-    for _ in range(150):
-        found = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^TAKTO$'],
-                               capture_output=True, text=True).stdout.split()
-        if found:
-            return found[0]
-        time.sleep(0.2)
-    sys.exit('smoke: the TAKTO window did not appear within 30 s')
+class Smoke:
+    def __init__(self, exe, cli, song, out_dir):
+        self.exe, self.cli, self.song, self.out_dir = exe, cli, song, out_dir
+        self.log = open(os.path.join(out_dir, 'wine.log'), 'w')
+        self.failures = []
 
+    def session(self, name, keys):
+        """The picture and cells that takto-cli session shows after these keys."""
+        dump, picture = (os.path.join(self.out_dir, name + ext) for ext in ('-session.txt', '-session.png'))
+        subprocess.run([self.cli, 'session', self.song, '--keys', keys, '--screen', dump, '--png', picture],
+                       check=True)
+        return read_png(picture)[2], read_dump(dump)
 
-def close_while_playing(exe, song_arg, log):
-    """Closing the window while a song plays (the application thread still in
-    its loop, the timer ticking) ends the program cleanly with status 0."""
-    program = subprocess.Popen(['wine', exe, song_arg], stdout=log, stderr=log)
-    try:
-        window = find_window()
-        time.sleep(1)
-        subprocess.run(['xdotool', 'windowfocus', '--sync', window], check=True)
-        subprocess.run(['xdotool', 'key', 'p'], check=True)
-        time.sleep(1.5)
-        subprocess.run(['xdotool', 'key', 'alt+F4'], check=True)
-        asked = time.time()
-        try:
-            status = program.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            return ['closing the window while playing did not end the program within 5 s']
-        if status != 0:
-            return ['closing the window while playing ended the program with status %d' % status]
-        print('smoke: closing the window while playing ended takto.exe with 0 in %.2f s' % (time.time() - asked))
-        return []
-    finally:
-        if program.poll() is None:
-            program.kill()
-            program.wait()
+    def start(self, *args):
+        self.program = subprocess.Popen(['wine', self.exe] + list(args), stdout=self.log, stderr=self.log)
+        for _ in range(150):
+            found = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^TAKTO$'],
+                                   capture_output=True, text=True).stdout.split()
+            if found:
+                self.window = found[0]
+                subprocess.run(['xdotool', 'windowfocus', '--sync', self.window], check=True)
+                return True
+            time.sleep(0.2)
+        self.failures.append('the TAKTO window did not appear within 30 s')
+        return False
 
+    def keys(self, *keys):
+        subprocess.run(['xdotool', 'windowfocus', '--sync', self.window], check=True)
+        subprocess.run(['xdotool', 'key', '--delay', '150'] + list(keys), check=True)
 
-def main():
-    exe, cli, song, out_dir = sys.argv[1:5]
-    os.makedirs(out_dir, exist_ok=True)
-    dump_txt, session_png = os.path.join(out_dir, 'session.txt'), os.path.join(out_dir, 'session.png')
-    subprocess.run([cli, 'session', song, '--keys', SESSION_KEYS, '--screen', dump_txt, '--png', session_png],
-                   check=True)
-    _, _, expected = read_png(session_png)
-    cells, cursor_cell = read_dump(dump_txt)
-
-    log = open(os.path.join(out_dir, 'wine.log'), 'w')
-    song_arg = 'Z:' + os.path.abspath(song).replace('/', '\\')
-    program = subprocess.Popen(['wine', exe, song_arg], stdout=log, stderr=log)
-    failures = []
-    try:
-        window = find_window()
-        time.sleep(1)  # the command menu is drawn
-        subprocess.run(['xdotool', 'windowfocus', '--sync', window], check=True)
-        subprocess.run(['xdotool', 'key', '--delay', '150'] + X_KEYS, check=True)
-
-        xwd = os.path.join(out_dir, 'window.xwd')
+    def expect_screen(self, name, session_keys):
+        """Waits up to 20 s for the window to show what the session shows."""
+        expected, (cells, cursor_cell) = self.session(name, session_keys)
+        xwd = os.path.join(self.out_dir, name + '.xwd')
         deadline = time.time() + 20
         while True:
-            subprocess.run(['xwd', '-silent', '-id', window, '-out', xwd], check=True)
+            subprocess.run(['xwd', '-silent', '-id', self.window, '-out', xwd], check=True)
             width, height, got = read_xwd(xwd)
             faults = ['client area %d x %d, not 640 x 400' % (width, height)] if (width, height) != (640, 400) \
                 else compare(got, expected, cells, cursor_cell)
             if not faults or time.time() > deadline:
                 break
             time.sleep(0.3)
-        if width * height == len(got):
-            write_png(os.path.join(out_dir, 'window.png'), width, height, got)
+        write_png(os.path.join(self.out_dir, name + '.png'), width, height, got)
         if faults:
-            failures.append('the window differs from the session (window.png, session.png in %s):\n  %s'
-                            % (out_dir, '\n  '.join(faults[:40])))
+            self.failures.append('%s: the window differs from the session (%s.png, %s-session.png in %s):\n  %s'
+                                 % (name, name, name, self.out_dir, '\n  '.join(faults[:40])))
+            return False
+        print('smoke: %s matches the session cell by cell' % name)
+        return True
 
-        # Back to the command menu, then Q.
-        subprocess.run(['xdotool', 'key', '--delay', '300', 'Escape', 'Escape'], check=True)
-        time.sleep(1)
-        subprocess.run(['xdotool', 'key', 'q'], check=True)
+    def expect_exit(self, what, limit):
         asked = time.time()
         try:
-            status = program.wait(timeout=5)
+            status = self.program.wait(timeout=5)
         except subprocess.TimeoutExpired:
-            status = None
+            self.failures.append('%s did not end the program within 5 s' % what)
+            return
         took = time.time() - asked
-        if status is None:
-            failures.append('Q did not end the program within 5 s')
-        elif status != 0 or took > 1.0:
-            failures.append('after Q the program ended with status %d in %.2f s' % (status, took))
+        if status != 0 or took > limit:
+            self.failures.append('%s ended the program with status %d in %.2f s' % (what, status, took))
         else:
-            print('smoke: edit screen matches the session cell by cell; Q ended takto.exe with 0 in %.2f s' % took)
-    finally:
-        if program.poll() is None:
-            program.kill()
-            program.wait()
-    failures += close_while_playing(exe, song_arg, log)
-    if failures:
-        sys.exit('smoke: ' + '\n'.join(failures))
+            print('smoke: %s ended takto.exe with 0 in %.2f s' % (what, took))
+
+    def stop(self):
+        if self.program.poll() is None:
+            self.program.kill()
+            self.program.wait()
+
+
+def main():
+    exe, cli, song, out_dir = sys.argv[1:5]
+    os.makedirs(out_dir, exist_ok=True)
+    smoke = Smoke(exe, cli, song, out_dir)
+    # 1: a song on the command line, named outside the code page, with blanks.
+    unusual = os.path.join(os.path.abspath(out_dir), UNUSUAL_NAME)
+    shutil.copyfile(song, unusual)
+    if smoke.start('Z:' + unusual.replace('/', '\\')):
+        try:
+            if smoke.expect_screen('main-screen', 'wait=500'):
+                smoke.keys(*X_KEYS)
+                if smoke.expect_screen('edit-screen', SESSION_KEYS):
+                    smoke.keys('Escape', 'Escape')  # back to the command menu
+                    time.sleep(1)
+                    subprocess.run(['xdotool', 'key', 'q'], check=True)
+                    smoke.expect_exit('Q', 1.0)
+        finally:
+            smoke.stop()
+    # 2: no song; L opens the dialog, which takes a typed name; P plays; the
+    # window is closed while the application thread runs the play monitor.
+    if smoke.start():
+        try:
+            time.sleep(1)
+            smoke.keys('l')
+            dialog = None
+            for _ in range(100):
+                found = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '.'],
+                                       capture_output=True, text=True).stdout.split()
+                dialog = next((w for w in found if w != smoke.window), None)
+                if dialog:
+                    break
+                time.sleep(0.2)
+            if not dialog:
+                smoke.failures.append('L showed no open dialog')
+            else:
+                time.sleep(1)
+                subprocess.run(['xdotool', 'windowfocus', '--sync', dialog], check=True)
+                subprocess.run(['xdotool', 'type', '--delay', '30', 'Z:' + os.path.abspath(song).replace('/', '\\')],
+                               check=True)
+                subprocess.run(['xdotool', 'key', 'Return'], check=True)
+                if smoke.expect_screen('opened', 'wait=500'):
+                    smoke.keys('p')
+                    time.sleep(1.5)
+                    smoke.keys('alt+F4')
+                    # Wine itself takes about 2 s to destroy a window on Xvfb.
+                    smoke.expect_exit('closing the window while playing', 5.0)
+        finally:
+            smoke.stop()
+    if smoke.failures:
+        sys.exit('smoke: ' + '\n'.join(smoke.failures))
 
 
 if __name__ == '__main__':
