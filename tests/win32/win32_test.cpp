@@ -103,6 +103,42 @@ TEST_F(Picture, TextLandsOnTheTableEntries) {
   EXPECT_EQ(cell_indices(0, 1, 80), std::set<int>{0});
 }
 
+// Shift-JIS reaches the font as code page 932 whatever the system's code page:
+// the pair 0x8A 0xBF is the same picture as U+6F22 drawn directly.
+TEST_F(Picture, ShiftJisIsCodePage932) {
+  print_at(10, 3, "\x8A\xBF", 7);
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colours[16];
+  } info{{sizeof(BITMAPINFOHEADER), 16, 16, 1, 8, BI_RGB, 256, 0, 0, 16, 16}, {}};
+  for (int i = 0; i < 16; ++i) info.colours[i] = {colour_table[i][2], colour_table[i][1], colour_table[i][0], 0};
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP dib = CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
+  HFONT font = CreateFontW(16, 0, 0, 0, 0, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, 0, 0, 0, FIXED_PITCH, nullptr);
+  ASSERT_TRUE(dc && dib && font);
+  SelectObject(dc, dib);
+  SelectObject(dc, font);
+  SetTextColor(dc, DIBINDEX(text_colour_index(7)));
+  SetBkColor(dc, DIBINDEX(0));
+  const RECT box{0, 0, 16, 16};
+  const INT advance = 16;
+  ExtTextOutW(dc, 0, 0, ETO_OPAQUE | ETO_CLIPPED, &box, L"\u6f22", 1, &advance);
+  GdiFlush();
+  int differ = 0, lit = 0;
+  for (int r = 0; r < 16; ++r)
+    for (int c = 0; c < 16; ++c) {
+      const std::uint8_t want = static_cast<std::uint8_t*>(bits)[(15 - r) * 16 + c];
+      differ += screen_bitmap[(399 - 48 - r) * 640 + 80 + c] != want;
+      lit += want != 0;
+    }
+  DeleteDC(dc);
+  DeleteObject(dib);
+  DeleteObject(font);
+  EXPECT_GT(lit, 20);
+  EXPECT_EQ(differ, 0);
+}
+
 // After the window's objects are released, drawing goes on harmlessly: an
 // application thread still running when the window closes reaches nothing freed.
 TEST_F(Picture, DrawingAfterTeardownReachesNothingFreed) {
