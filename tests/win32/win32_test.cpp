@@ -2,6 +2,8 @@
 // scripts/test-windows): command line and file names, the text screen's GDI
 // picture, and the multimedia timer.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <chrono>
@@ -53,6 +55,24 @@ TEST(FileNames, Utf16ToUtf8OrRefused) {
   EXPECT_EQ(utf8_to_wide(file_name), fits);
   // Shift-JIS is converted as code page 932 whatever the system's code page.
   EXPECT_EQ(sjis_to_wide("SQF\x83t\x83@\x83\x43\x83\x8B(*.sqf)"), L"SQF\u30d5\u30a1\u30a4\u30eb(*.sqf)");
+}
+
+// A drop as the shell hands it over: the names one after another, each ended
+// by a zero, the list by another.
+static HDROP make_drop(const std::wstring& names) {
+  HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + (names.size() + 1) * sizeof(wchar_t));
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  std::memcpy(drop + 1, names.c_str(), (names.size() + 1) * sizeof(wchar_t));
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+TEST(Drops, FirstFileBecomesTheFileName) {
+  set_file_name("old");
+  take_dropped_file(make_drop(std::wstring(L"C:\\a\\\u66f2 1.sqf\0C:\\b.sqf\0", 23)));
+  EXPECT_STREQ(file_name, "C:\\a\\\xE6\x9B\xB2 1.sqf");
 }
 
 class Picture : public ::testing::Test {

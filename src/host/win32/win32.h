@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <atomic>
 #include <string>
@@ -17,6 +18,10 @@ std::string wide_to_utf8(const wchar_t* text);
 // Takes a UTF-16 name as file_name, unless its UTF-8 form does not fit (a cut
 // name would name another file); false then, and file_name is unchanged.
 bool set_file_name_wide(const wchar_t* name);
+
+// The first file of a drop becomes file_name (a name too long for it is
+// refused with a message); the drop handle is released.
+void take_dropped_file(HDROP drop);
 
 // The command line as the entry point gets it: the text after the program's
 // own name, leading blanks removed.

@@ -1,7 +1,6 @@
 // The entry point, the main window and its messages, the application thread,
 // and the order of start-up and shutdown.
 #include <objbase.h>
-#include <shellapi.h>
 
 #include "app/app.h"
 #include "host/host.h"
@@ -81,19 +80,6 @@ void copy_picture(HWND window) {
   EndPaint(window, &ps);
 }
 
-void take_drop(HDROP drop) {
-  // Only the first file; a name longer than the buffer would come out cut,
-  // naming another file, and is left alone.
-  constexpr UINT BUFFER = 256;
-  if (DragQueryFileW(drop, 0, nullptr, 0) < BUFFER) {
-    wchar_t name[BUFFER];
-    if (DragQueryFileW(drop, 0, name, BUFFER) > 0 && !set_file_name_wide(name)) {
-      alert_box("File name too long");
-    }
-  }
-  DragFinish(drop);
-}
-
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_CREATE:
@@ -117,7 +103,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       blink_cursor();
       return 0;
     case WM_DROPFILES:
-      take_drop(reinterpret_cast<HDROP>(wparam));
+      take_dropped_file(reinterpret_cast<HDROP>(wparam));
       return 0;
     case WM_IME_CHAR:
       // A composed character has no key code; the screens read keys only.

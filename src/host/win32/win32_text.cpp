@@ -60,3 +60,16 @@ void copy_command_line(const wchar_t* text) {
     alert_box("File name too long");
   }
 }
+
+void take_dropped_file(HDROP drop) {
+  // A name longer than the 256-character buffer would come out cut, naming
+  // another file: it is refused whole.
+  constexpr UINT BUFFER = 256;
+  if (DragQueryFileW(drop, 0, nullptr, 0) < BUFFER) {
+    wchar_t name[BUFFER];
+    if (DragQueryFileW(drop, 0, name, BUFFER) > 0 && !set_file_name_wide(name)) alert_box("File name too long");
+  } else {
+    alert_box("File name too long");
+  }
+  DragFinish(drop);
+}
