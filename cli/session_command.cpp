@@ -17,6 +17,7 @@
 
 namespace {
 
+constexpr std::size_t MAX_SCRIPT_FILE = 16u << 20;
 constexpr char SESSION_USAGE[] =
     "session [SONG.sqf] --keys SCRIPT [--screen OUT.txt] [--png OUT.png] [--trace OUT.txt]";
 
@@ -51,21 +52,27 @@ bool parse_options(int argc, char** argv, SessionOptions& o) {
   return o.keys != nullptr;
 }
 
-// The script text: the argument itself, or the file named after "@".
+// The script text: the argument itself, or the file named after "@" (a
+// regular file: a FIFO or device would leave the session waiting).
 bool read_script(const char* keys, std::string& text, std::string& error) {
   if (keys[0] != '@') {
     text = keys;
     return true;
   }
-  std::FILE* in = std::fopen(keys + 1, "rb");
-  bool ok = in != nullptr;
-  char buf[4096];
-  std::size_t n;
-  while (ok && (n = std::fread(buf, 1, sizeof buf, in)) > 0) text.append(buf, n);
-  if (ok && std::ferror(in)) ok = false;
-  if (!ok) error = std::string("cannot read key script ") + (keys + 1) + ": " + std::strerror(errno);
-  if (in) std::fclose(in);
-  return ok;
+  std::vector<std::uint8_t> bytes;
+  const char* why = nullptr;
+  switch (read_whole_file(keys + 1, bytes, MAX_SCRIPT_FILE)) {
+    case ReadStatus::ok:
+      text.assign(bytes.begin(), bytes.end());
+      return true;
+    case ReadStatus::missing: why = "no such file"; break;
+    case ReadStatus::directory: why = "a folder"; break;
+    case ReadStatus::special: why = "not a regular file"; break;
+    case ReadStatus::too_big: why = "larger than 16 MB"; break;
+    default: why = "cannot be read"; break;
+  }
+  error = std::string("cannot read key script ") + (keys + 1) + ": " + why;
+  return false;
 }
 
 // The trace goes to a scratch file as the session runs and replaces the

@@ -3,6 +3,7 @@
 // TAKTO_UPDATE_GOLDEN=1 writes the files instead (review the diff);
 // TAKTO_GOLDEN_PNG=DIR also keeps each session's picture there, to look at.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -160,6 +161,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 // Scripts it cannot read exit 2 naming what; outputs it cannot write exit 1.
 TEST(SessionCommand, RefusalsAndTheirExitCodes) {
   TempDir dir;
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
   const struct {
     std::string args;
     int status;
@@ -168,7 +170,8 @@ TEST(SessionCommand, RefusalsAndTheirExitCodes) {
       {"--keys 'A bogus B'", 2, "'bogus'"},
       {"--keys 'wait=1x'", 2, "'wait=1x'"},
       {"--keys @" + dir.file("none"), 2, "cannot read key script"},
-      {"--keys @" + dir.path.string(), 2, "cannot read key script"},
+      {"--keys @" + dir.path.string(), 2, "a folder"},
+      {"--keys @" + dir.file("fifo"), 2, "not a regular file"},
       {"", 2, "usage: takto-cli session"},
       {"a.sqf b.sqf --keys A", 2, "usage"},
       {"--keys A --screen", 2, "usage"},
