@@ -26,7 +26,7 @@ constexpr int keys[] = {
     '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'I', 'N', 'P', 'S', 'L', 'K', 'A', 'Z',
     13,  27,  32,  8,   9,   33,  34,  35,  36,  37,  38,  39,  40,  45,  46,  12,  28,  29,
     96,  101, 106, 107, 109, 110, 111, 112, 123, 186, 187, 191, 219, 220, 221, 222, 226, 16, 17};
-constexpr std::uint32_t WAIT_STEP_MS = 40;  // waits of 0..280 ms
+constexpr std::uint32_t WAIT_STEP_MS = 20;  // waits of 0..140 ms
 
 [[noreturn]] void fail(const char* what, int t) {
   std::fprintf(stderr, "song broken by keys: %s (track %d)\n", what, t + 1);
