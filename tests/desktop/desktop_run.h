@@ -79,7 +79,7 @@ struct VirtualDisplay {
   VirtualDisplay() {
     int fds[2];
     if (pipe(fds) != 0) return;
-    pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24",
+    pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1600x1000x24",
                  "-nolisten", "tcp"},
                 {});
     close(fds[1]);
@@ -113,7 +113,11 @@ struct RunningProgram {
     // The system's X and D-Bus libraries keep allocations until exit.
     env.push_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
     pid = spawn(argv, env, output);
-    for (int i = 0; i < 100 && window.empty(); ++i) {
+    for (int i = 0; i < 300 && window.empty(); ++i) {  // slow under sanitizers and load
+      if (waitpid(pid, nullptr, WNOHANG) == pid) {
+        pid = -1;
+        break;
+      }
       window = command_output(xdotool("search --name '^TAKTO$'"));
       if (!window.empty()) window = window.substr(0, window.find('\n'));
       if (window.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -16,7 +16,19 @@
 
 namespace {
 constexpr char VERSION[] = "0.1";
-constexpr int APP_STOP_MS = 2000;
+// Long enough for a SoundFont that is still loading.
+constexpr int APP_STOP_MS = 5000;
+DesktopOptions options;
+
+// The application thread opens the MIDI output (a SoundFont takes a moment to
+// load; the window stays responsive meanwhile), then runs the program.
+void application() {
+  std::string error;
+  const bool opened = options.midi_out.empty() ? midi_open_synth(options.soundfont, error)
+                                               : midi_open_port(options.midi_out, error);
+  if (!opened) std::fprintf(stderr, "takto: %s; running without sound\n", error.c_str());
+  main_loop();
+}
 
 void print_version() {
   SDL_version sdl;
@@ -27,7 +39,6 @@ void print_version() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  DesktopOptions options;
   std::string error;
   if (!parse_options(argc - 1, argv + 1, std::getenv("TAKTO_SCALE"), options, error)) {
     std::fprintf(stderr, "takto: %s\n%s", error.c_str(), DESKTOP_USAGE);
@@ -61,11 +72,8 @@ int main(int argc, char** argv) {
                  error.c_str());
     return 1;
   }
-  const bool opened = options.midi_out.empty() ? midi_open_synth(options.soundfont, error)
-                                               : midi_open_port(options.midi_out, error);
-  if (!opened) std::fprintf(stderr, "takto: %s; running without sound\n", error.c_str());
   timer_start(on_timer, true);
-  app_thread_start(main_loop);
+  app_thread_start(application);
 
   if (window_run()) {
     // The user closed the window: stop the application thread where it

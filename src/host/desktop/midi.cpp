@@ -1,6 +1,8 @@
 // MIDI output: the built-in synthesizer (the default) or a MIDI port of the
 // ALSA sequencer or JACK through RtMidi. With neither open, messages go
 // nowhere, as on an unopened port.
+#include <alsa/asoundlib.h>
+#include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
 #include <atomic>
@@ -29,6 +31,25 @@ constexpr std::uint32_t HEADER_PREPARED = 2;
 
 void ignore_error(RtMidiError::Type, const std::string&, void*) {}
 
+// RtMidi prints its own message when the ALSA sequencer or a JACK server is
+// missing, before an error callback can be set (and keeps memory from the
+// attempt): look first.
+bool system_there(RtMidi::Api api) {
+  if (api == RtMidi::LINUX_ALSA) {
+    snd_seq_t* seq = nullptr;
+    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) return false;
+    snd_seq_close(seq);
+    return true;
+  }
+  if (api == RtMidi::UNIX_JACK) {
+    jack_client_t* client = jack_client_open("TAKTO", JackNoStartServer, nullptr);
+    if (client == nullptr) return false;
+    jack_client_close(client);
+    return true;
+  }
+  return api != RtMidi::RTMIDI_DUMMY;
+}
+
 struct PortName {
   RtMidi::Api api;
   unsigned index;
@@ -42,13 +63,12 @@ std::vector<PortName> all_ports(bool& any_system) {
   RtMidi::getCompiledApi(apis);
   any_system = false;
   for (RtMidi::Api api : apis) {
-    if (api == RtMidi::RTMIDI_DUMMY) continue;
+    if (!system_there(api)) continue;
     try {
       RtMidiOut out(api, "TAKTO");
       out.setErrorCallback(ignore_error);
       const unsigned n = out.getPortCount();
-      // A JACK without a server answers with no ports, like ALSA with none.
-      if (n > 0 || api == RtMidi::LINUX_ALSA) any_system = true;
+      any_system = true;
       for (unsigned i = 0; i < n; ++i) ports.push_back({api, i, out.getPortName(i)});
     } catch (const RtMidiError&) {
     }
@@ -155,7 +175,7 @@ void midi_close() {
 }
 
 unsigned host_midi_short(std::uint32_t message) {
-  const int to = target.load(std::memory_order_relaxed);
+  const int to = target.load(std::memory_order_acquire);
   if (to == NOWHERE) return MIDI_NO_ERROR;
   if (to == SYNTH) {
     synth_short(message);
@@ -181,7 +201,7 @@ unsigned host_midi_prepare(HostMidiHeader* header) {
 unsigned host_midi_long(HostMidiHeader* header) {
   if (header == nullptr || !(header->flags & HEADER_PREPARED)) return MIDI_UNPREPARED;
   // Sent at once: the header is free again when this returns.
-  const int to = target.load(std::memory_order_relaxed);
+  const int to = target.load(std::memory_order_acquire);
   if (to == SYNTH) synth_long(header->data, header->length);
   if (to == PORT) send_bytes(header->data, header->length);
   return MIDI_NO_ERROR;

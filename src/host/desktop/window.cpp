@@ -24,6 +24,7 @@ constexpr std::size_t DROP_NAME_MAX = 255;
 
 SDL_Window* window = nullptr;
 SDL_Surface* picture = nullptr;  // 8-bit, the colour table as its palette
+SDL_Surface* frame = nullptr;    // the picture in the window's format, for scaling
 int scale = 1;
 KeyLayout layout = KeyLayout::us;
 Uint32 paint_event = 0;  // two registered events: paint, then quit
@@ -57,7 +58,15 @@ void paint() {
   if (scale == 1) {
     SDL_BlitSurface(picture, nullptr, surface, &to);
   } else {
-    SDL_BlitScaled(picture, nullptr, surface, &to);
+    // A scaled blit takes no palette: convert first, then stretch pixel for pixel.
+    if (frame == nullptr || frame->format->format != surface->format->format) {
+      if (frame) SDL_FreeSurface(frame);
+      frame = SDL_CreateRGBSurfaceWithFormat(0, PICTURE_WIDTH, PICTURE_HEIGHT, 32,
+                                             surface->format->format);
+    }
+    if (frame && SDL_BlitSurface(picture, nullptr, frame, nullptr) == 0) {
+      SDL_BlitScaled(frame, nullptr, surface, &to);
+    }
   }
   SDL_UpdateWindowSurface(window);
 }
@@ -122,6 +131,10 @@ bool window_open(int picture_scale, std::string& error) {
   scale = picture_scale;
   // Key events, not text: an input method must not swallow keys.
   SDL_SetHint(SDL_HINT_IME_INTERNAL_EDITING, "0");
+  // Without a Wayland session, asking Wayland first only prints its complaint.
+  if (!SDL_getenv("SDL_VIDEODRIVER") && !SDL_getenv("WAYLAND_DISPLAY")) {
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+  }
   SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     error = SDL_GetError();
@@ -196,8 +209,10 @@ bool window_run() {
 }
 
 void window_close() {
+  if (frame) SDL_FreeSurface(frame);
   if (picture) SDL_FreeSurface(picture);
   if (window) SDL_DestroyWindow(window);
+  frame = nullptr;
   picture = nullptr;
   window = nullptr;
   SDL_QuitSubSystem(SDL_INIT_VIDEO);

@@ -1,0 +1,120 @@
+// The window shows what the core draws, and keys typed on a keyboard arrive as
+// the core expects: takto under Xvfb, keys typed through XTEST, the window's
+// picture compared pixel by pixel with takto-cli session's for the same keys.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+
+#include "desktop/desktop_run.h"
+
+namespace {
+struct ScreenCase {
+  const char* name;  // a test name
+  const char* session_keys;  // takto-cli session's script
+  const char* typed_keys;    // the same keys for xdotool
+};
+
+// Screens that do not change with time: the main screen, the MEAS/STEP
+// prompt (at its STEP field) and the edit screen.
+const ScreenCase screen_cases[] = {
+    {"MainScreen", "wait=600", ""},
+    {"MeasStepPrompt", "RETURN 3 RETURN wait=600", "Return 3 Return"},
+    {"EditScreen", "RETURN 3 RETURN 2 RETURN wait=600", "Return 3 Return 2 Return"},
+};
+
+// The cursor cell from the dump's last line; it blinks on its own clock in
+// each program, so its cells (and a double-byte neighbour) are not compared.
+struct CursorCells {
+  int x = -1, y = -1;
+  explicit CursorCells(const std::string& dump) {
+    std::istringstream(dump.substr(dump.rfind("cursor ") + 7)) >> x >> y;
+  }
+  bool cover(int px, int py) const { return x >= 0 && py / 16 == y && px / 8 >= x - 1 && px / 8 <= x + 1; }
+};
+
+// Pixels of the window picture (scale times larger) that differ from the session's.
+int differing_pixels(const RgbPicture& window, const RgbPicture& session, const CursorCells& cursor,
+                     int scale, std::string& first) {
+  int differ = 0;
+  for (int y = 0; y < session.height; ++y) {
+    for (int x = 0; x < session.width; ++x) {
+      if (cursor.cover(x, y)) continue;
+      for (int dy = 0; dy < scale; ++dy) {
+        for (int dx = 0; dx < scale; ++dx) {
+          if (std::memcmp(window.at(x * scale + dx, y * scale + dy), session.at(x, y), 3) != 0) {
+            if (differ++ == 0) first = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+          }
+        }
+      }
+    }
+  }
+  return differ;
+}
+
+class DesktopWindow : public testing::TestWithParam<ScreenCase> {};
+
+TEST_P(DesktopWindow, ShowsWhatTheSessionDraws) {
+  const std::string missing = missing_tool({"Xvfb", "xdotool", "import"});
+  if (!missing.empty()) GTEST_SKIP() << missing << " is not installed (scripts/deps installs it)";
+  const std::string song = std::string(TAKTO_SOURCE_DIR) + "/examples/demo.sqf";
+  TempDir dir;
+  VirtualDisplay display;
+  ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
+  const ScreenCase& c = GetParam();
+  {
+    const std::string expected_png = dir.file("session.png");
+    const std::string dump_file = dir.file("session.txt");
+    int status = -1;
+    command_output(std::string(TAKTO_CLI) + " session " + song + " --keys '" + c.session_keys +
+                       "' --png " + expected_png + " --screen " + dump_file,
+                   &status);
+    ASSERT_EQ(status, 0);
+    RgbPicture session;
+    ASSERT_TRUE(session.read(expected_png));
+    const std::vector<std::uint8_t> dump_bytes = read_file(dump_file);
+    const CursorCells cursor(std::string(dump_bytes.begin(), dump_bytes.end()));
+
+    // Scale 1 for every screen; the main screen also at scale 2 and enlarged.
+    for (int scale : {1, 2}) {
+      if (scale == 2 && c.typed_keys[0]) continue;
+      RunningProgram takto(display, {"--scale", std::to_string(scale), song},
+                           {"SDL_AUDIODRIVER=none"}  /* no SoundFont to load */, dir.file("out"));
+      ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
+      if (c.typed_keys[0]) takto.keys(c.typed_keys);
+      // The program draws at its own pace (slowly under the sanitizers).
+      const std::string shot = dir.file("window.png");
+      RgbPicture window;
+      std::string first;
+      int differ = -1;
+      for (int tries = 0; tries < 20 && differ != 0; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(takto.screenshot(shot));
+        ASSERT_TRUE(window.read(shot));
+        ASSERT_EQ(window.width, 640 * scale);
+        ASSERT_EQ(window.height, 400 * scale);
+        differ = differing_pixels(window, session, cursor, scale, first);
+      }
+      EXPECT_EQ(differ, 0) << "scale " << scale << ", first at " << first;
+      if (scale == 2) {
+        // An enlarged window is white beyond the picture.
+        std::system(takto.xdotool("windowsize --sync " + takto.window + " 1400 900").c_str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_TRUE(takto.screenshot(shot));
+        ASSERT_TRUE(window.read(shot));
+        ASSERT_EQ(window.width, 1400);
+        const std::uint8_t white[3] = {255, 255, 255};
+        EXPECT_EQ(std::memcmp(window.at(1399, 899), white, 3), 0);
+        EXPECT_EQ(std::memcmp(window.at(1280, 0), white, 3), 0);
+        EXPECT_EQ(std::memcmp(window.at(0, 800), white, 3), 0);
+        EXPECT_EQ(differing_pixels(window, session, cursor, 2, first), 0) << "enlarged, first at " << first;
+      }
+      takto.keys(c.typed_keys[0] ? "Escape Escape Escape q" : "q");
+      EXPECT_EQ(takto.wait(), 0) << "Q did not end the program";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, DesktopWindow, testing::ValuesIn(screen_cases),
+                         [](const testing::TestParamInfo<ScreenCase>& info) { return info.param.name; });
+}  // namespace
