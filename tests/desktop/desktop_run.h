@@ -142,14 +142,14 @@ struct RunningProgram {
     std::system(xdotool("key --delay " + std::to_string(delay_ms) + " " + names).c_str());
   }
   // Closing the window: SDL takes SIGTERM as the window's close request.
-  int close(int timeout_ms = 5000) {
+  int close(int timeout_ms = 15000) {
     kill(pid, SIGTERM);
     const int status = wait_exit(pid, timeout_ms);
     pid = -1;
     return status;
   }
   // Waits for main_loop's own end (after Q).
-  int wait(int timeout_ms = 5000) {
+  int wait(int timeout_ms = 15000) {
     const int status = wait_exit(pid, timeout_ms);
     pid = -1;
     return status;
