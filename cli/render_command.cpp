@@ -154,6 +154,14 @@ int cmd_render(int argc, char** argv) {
   long long last_ms = 0;
   if (play_song(o, dry, [&](const SentMidi& m, const PlayResult&) { last_ms = m.ms; }) != 0) return 1;
 
+  // A WAV file holds at most 4 GB of samples (some 6.7 hours at 44,100 Hz).
+  const long long most_frames = (last_ms + TAIL_MAX_MS) * rate / 1000 + 1;
+  if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV && most_frames * 4 > 0xFFFFFF00LL) {
+    std::fprintf(stderr, "The song plays %.1f hours, longer than a WAV file can hold at %lld Hz: use .flac or .ogg\n",
+                 static_cast<double>(last_ms) / 3600000.0, rate);
+    return 1;
+  }
+
   std::string why;
   if (!synth_open(font, static_cast<int>(rate), &why)) {
     std::fprintf(stderr, "Cannot start the synthesizer: %s\n", why.c_str());
