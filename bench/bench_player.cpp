@@ -1,6 +1,9 @@
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -118,5 +121,52 @@ void BM_ExportMidiFullSong(benchmark::State& state) {
   std::filesystem::remove(mid, ec);
 }
 BENCHMARK(BM_ExportMidiFullSong)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// Peak memory of takto-cli export-midi on a full song whose tracks repeat a
+// section of one-tick notes 256 times: play stops at the 100,000,000 ms cap,
+// and the file is some 480 MB. The figure is the child's peak resident size.
+void BM_ExportMidiPeakMemory(benchmark::State& state) {
+  std::string cli = cli_path();
+  if (cli.empty() || !std::filesystem::exists(cli)) {
+    state.SkipWithError("takto-cli not found next to takto-bench");
+    return;
+  }
+  headless_echo_alerts(false);
+  new_song();
+  std::vector<Event> events{{EV_REPEAT_START, 0, 0, 0}};
+  for (int i = 0; static_cast<int>(events.size()) + 1 < MAX_TRACK_EVENTS; ++i)
+    events.push_back(i % 5 == 4 ? Event{EV_MEASURE_END, 0, 0, 0} : Event{static_cast<std::uint8_t>(60 + i % 12), 1, 1, 100});
+  events.push_back({EV_REPEAT_END, 0, 0, 0});
+  set_tracks(std::vector<std::vector<Event>>(TRACK_COUNT, events));
+  auto dir = std::filesystem::temp_directory_path();
+  const std::string base = (dir / ("takto-bench-memory-" + std::to_string(::getpid()))).string();
+  const std::string song = base + ".sqf", mid = base + ".mid";
+  set_file_name(song.c_str());
+  if (save_song() != 0) {
+    state.SkipWithError("cannot save the song");
+    return;
+  }
+  long peak_kb = 0;
+  for (auto _ : state) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::execl(cli.c_str(), cli.c_str(), "export-midi", song.c_str(), mid.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError("export-midi failed");
+      break;
+    }
+    peak_kb = std::max(peak_kb, usage.ru_maxrss);
+  }
+  std::error_code ec;
+  state.counters["peak_rss_MB"] = static_cast<double>(peak_kb) / 1024.0;
+  state.counters["file_MB"] = static_cast<double>(std::filesystem::file_size(mid, ec)) / (1024.0 * 1024.0);
+  std::filesystem::remove(song, ec);
+  std::filesystem::remove(mid, ec);
+}
+BENCHMARK(BM_ExportMidiPeakMemory)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 }  // namespace

@@ -20,20 +20,21 @@ struct Reader {
 };
 
 // A new song whose tracks hold up to max_events events read from the input,
-// each track ending only at its end and continuation events standing only
-// where one may.
+// each track ending only at its end. Stray continuation events are kept; a
+// track exclusive is followed by a run of up to 255 continuation events read
+// from the input (two data bytes each), so long exclusives are easy to reach.
 inline void song_from(Reader& in, int max_events) {
   new_song();
   std::vector<std::vector<Event>> tracks(TRACK_COUNT);
   for (auto& events : tracks) {
-    int count = in.byte() % max_events;
-    for (int i = 0; i < count && in.more(); ++i) {
+    const int count = (max_events > 256 ? static_cast<int>(in.word()) : in.byte()) % max_events;
+    while (static_cast<int>(events.size()) < count && in.more()) {
       Event ev{in.byte(), in.byte(), in.byte(), in.byte()};
       if (ev.code == EV_END) ev.code = EV_MEASURE_END;
-      std::uint8_t prev = events.empty() ? 0 : events.back().code;
-      if (ev.code == EV_CONTINUE && prev != EV_TRACK_EXCL && prev != EV_COMMENT && prev != EV_CONTINUE)
-        ev.code = EV_COMMENT;
       events.push_back(ev);
+      if (ev.code != EV_TRACK_EXCL) continue;
+      for (int run = in.byte(); run > 0 && static_cast<int>(events.size()) < count && in.more(); --run)
+        events.push_back({EV_CONTINUE, 0, in.byte(), in.byte()});
     }
   }
   set_tracks(tracks);

@@ -26,6 +26,19 @@ void check_song() {
   }
 }
 
+// Continuation events of track t that follow no exclusive, comment or
+// continuation. A file may hold them; an edit must never make one.
+int strays(int t) {
+  const std::uint8_t* s = image();
+  const std::uint32_t first = first_event(t), end = track_end(t);
+  int n = 0;
+  for (std::uint32_t p = first; p < end; p += 4) {
+    const std::uint8_t before = p == first ? 0 : s[p - 4];
+    n += s[p] == EV_CONTINUE && before != EV_TRACK_EXCL && before != EV_COMMENT && before != EV_CONTINUE;
+  }
+  return n;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -42,11 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!loaded) return 0;
   relink_measures();
   check_song();
-  while (in.more()) {
+  // Each edit is checked over the whole song: a bounded number keeps runs quick.
+  for (int ops = 0; ops < 256 && in.more(); ++ops) {
     current_track = in.byte() % TRACK_COUNT;
     unsigned events = (track_length(current_track) - TRACK_HEAD_SIZE) / 4;
     std::uint32_t p = first_event(current_track) + 4 * (in.word() % events);
     int k = 1 + in.byte() % 8;
+    const int strays_before = strays(current_track);
     switch (in.byte() % 8) {
       case 0: open_gap(p, 1 + in.byte() % 4); break;
       case 1: close_gap(p, 1 + in.byte() % 4); break;
@@ -58,6 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       default: open_gap(p + 4 * in.byte(), 1); break;  // positions past the track are refused
     }
     check_song();
+    if (strays(current_track) > strays_before) {
+      std::fprintf(stderr, "an edit left a continuation event without its exclusive or comment\n");
+      std::abort();
+    }
   }
   relink_measures();
   check_song();
