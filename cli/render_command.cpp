@@ -163,7 +163,8 @@ int cmd_render(int argc, char** argv) {
   }
 
   std::string why;
-  if (!synth_open(font, static_cast<int>(rate), &why)) {
+  // Only the presets the song uses are read from the SoundFont.
+  if (!synth_open(font, static_cast<int>(rate), &why, true)) {
     std::fprintf(stderr, "Cannot start the synthesizer: %s\n", why.c_str());
     return 1;
   }

@@ -49,7 +49,7 @@ std::string find_soundfont(const std::string& wanted, std::vector<std::string>* 
   return "";
 }
 
-bool synth_open(const std::string& soundfont, int rate, std::string* error) {
+bool synth_open(const std::string& soundfont, int rate, std::string* error, bool on_demand) {
   auto fail = [&](const std::string& why) {
     if (error) *error = why;
     synth_close();
@@ -66,6 +66,7 @@ bool synth_open(const std::string& soundfont, int rate, std::string* error) {
                 "-" + std::to_string(static_cast<int>(high)) + " Hz");
   fluid_settings_setnum(settings, "synth.sample-rate", rate);
   fluid_settings_setint(settings, "synth.device-id", 16);
+  fluid_settings_setint(settings, "synth.dynamic-sample-loading", on_demand ? 1 : 0);
   fluid_synth_t* made = new_fluid_synth(settings);
   if (!made) return fail("FluidSynth could not be started");
   synth.store(made);

@@ -20,7 +20,10 @@ std::string find_soundfont(const std::string& wanted, std::vector<std::string>* 
 // Creates the synthesizer at `rate` Hz with the SoundFont loaded and device id
 // 16, so that GS data-set exclusives are taken. false with `error` set when it
 // cannot. FluidSynth's own messages are silenced.
-bool synth_open(const std::string& soundfont, int rate, std::string* error);
+// `on_demand` loads a preset's samples when a program first selects it
+// instead of the whole SoundFont at once: a faster start for rendering, but
+// not for play in real time, where the load would hold up the caller.
+bool synth_open(const std::string& soundfont, int rate, std::string* error, bool on_demand = false);
 void synth_close();
 bool synth_is_open();
 
