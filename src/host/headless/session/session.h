@@ -38,7 +38,8 @@ std::vector<std::uint32_t> script_times(const std::vector<ScriptToken>& tokens, 
 // and empty key queue, until app returns or the clock reaches 1,000 ms after
 // the script's length. Each 1 ms sleep of the application thread advances the
 // clock by one, calls timer (when given), delivers the keys that are due and
-// blinks the cursor every 422 ms. Returns 0, or 1 when a snap could not be
+// blinks the cursor every 422 ms. The script is at most MAX_SCRIPT_MS long,
+// as parse_key_script makes it. Returns 0, or 1 when a snap could not be
 // written (the reason is on stderr).
 int run_session(const std::vector<ScriptToken>& tokens, void (*app)(), void (*timer)());
 
