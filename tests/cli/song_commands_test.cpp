@@ -31,6 +31,7 @@ TEST(SongCommands, ExitCodesAndMessages) {
       {"check " + dir.file("missing.sqf"), 1, "", "File not found\n"},
       {"check " + dir.file("cut.sqf"), 1, "", "Damaged SQF file (file too short for a song)\n"},
       {"resave " + dir.file("new.sqf") + " " + dir.file("no/dir.sqf"), 1, "", "File save failed\n"},
+      {"new /dev/stdout", 1, "", "File save failed\n"},  // a pipe here: refused, not replaced
       {"check", 2, "", "usage: takto-cli check FILE\n"},
       {"resave " + dir.file("new.sqf"), 2, "", "usage: takto-cli resave IN.sqf OUT.sqf\n"},
   };
