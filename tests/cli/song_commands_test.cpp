@@ -96,17 +96,27 @@ TEST(SongCommands, DumpEscapesBytesThatAreNoText) {
 }
 
 // Under a file-size limit the write fails and is reported; the limit's signal
-// must not kill the program and leave its temporary file.
+// must not kill the program and leave its temporary files.
 TEST(SongCommands, FileSizeLimitFailsTheSave) {
   TempDir dir;
-  const std::string cmd = "ulimit -f 2; " + std::string(TAKTO_CLI) + " new " + dir.file("s.sqf") + " 2>" + dir.file("err");
-  auto inherited = std::signal(SIGXFSZ, SIG_DFL);  // saves in this process ignore it
-  const int st = std::system(("sh -c '" + cmd + "'").c_str());
-  std::signal(SIGXFSZ, inherited);
-  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 1) << st;
-  const std::vector<std::uint8_t> err = read_file(dir.file("err"));
-  EXPECT_EQ(std::string(err.begin(), err.end()), "File save failed\n");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1) << "only the messages";
+  headless_echo_alerts(false);
+  new_song();
+  set_tracks({std::vector<Event>(400, Event{60, 1, 1, 100})});  // a few kilobytes of MIDI
+  set_file_name(dir.file("s.sqf").c_str());
+  ASSERT_EQ(save_song(), 0);
+  const struct { std::string args, err; } rows[] = {
+      {"new " + dir.file("new.sqf"), "File save failed\n"},
+      {"export-midi " + dir.file("s.sqf") + " " + dir.file("s.mid"), "Cannot write " + dir.file("s.mid") + ": File too large\n"}};
+  for (const auto& r : rows) {
+    const std::string cmd = "ulimit -f 1; " + std::string(TAKTO_CLI) + " " + r.args + " 2>" + dir.file("err");
+    auto inherited = std::signal(SIGXFSZ, SIG_DFL);  // saves in this process ignore it
+    const int st = std::system(("sh -c '" + cmd + "'").c_str());
+    std::signal(SIGXFSZ, inherited);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 1) << r.args << ": " << st;
+    const std::vector<std::uint8_t> err = read_file(dir.file("err"));
+    EXPECT_EQ(std::string(err.begin(), err.end()), r.err);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2) << "the song and the messages";
+  }
 }
 
 // The new file reaches the disk before it replaces the old one, and the
