@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,14 @@
 #include "host/synth/synth.h"
 
 namespace {
+
+// Set by Ctrl-C or a termination request: the render stops and OUT stays as
+// it was. A second one ends the program at once.
+volatile std::sig_atomic_t interrupted = 0;
+void on_interrupt(int signal) {
+  interrupted = 1;
+  std::signal(signal, SIG_DFL);
+}
 
 constexpr const char* RENDER_USAGE =
     "render SONG.sqf OUT.wav [--soundfont PATH] [--rate HZ] [--track N] [--offset BYTES]";
@@ -79,6 +88,10 @@ struct Render {
   // Renders up to frame `until` (exclusive).
   void render_to(long long until) {
     while (frames < until && !failed) {
+      if (interrupted) {
+        failed = true;
+        break;
+      }
       const int n = static_cast<int>(std::min<long long>(CHUNK_FRAMES, until - frames));
       synth_render(buffer.data(), n);
       if (synth_last_peak() == 0) {
@@ -169,11 +182,14 @@ int cmd_render(int argc, char** argv) {
     return 1;
   }
 
+  std::signal(SIGINT, on_interrupt);
+  std::signal(SIGTERM, on_interrupt);
   Render r;
   r.rate = static_cast<int>(rate);
   r.progress.on = isatty(STDERR_FILENO) != 0;
   r.progress.total_s = static_cast<double>(last_ms) / 1000.0;
   bool song_refused = false;
+  std::string failure;  // why the audio could not be written, when it was libsndfile
   auto write = [&](std::FILE* f) {
     SF_INFO info{};
     info.samplerate = r.rate;
@@ -181,7 +197,7 @@ int cmd_render(int argc, char** argv) {
     info.format = format;
     r.file = sf_open_fd(fileno(f), SFM_WRITE, &info, 0);
     if (!r.file) {
-      why = sf_strerror(nullptr);
+      failure = sf_strerror(nullptr);
       return false;
     }
     PlayResult result;
@@ -196,17 +212,21 @@ int cmd_render(int argc, char** argv) {
     while (played == 0 && !r.failed && r.silent < quiet && r.frames < tail_end)
       r.render_to(std::min(tail_end, r.frames + std::min<long long>(quiet - r.silent, r.rate / 100)));
     r.progress.show(static_cast<double>(r.frames) / r.rate, true);
-    if (r.failed) why = sf_strerror(r.file);
+    if (r.failed) failure = sf_strerror(r.file);
     const bool closed = sf_close(r.file) == 0;
-    if (!closed && !r.failed) why = "the audio file could not be finished";
+    if (!closed && !r.failed) failure = "the audio file could not be finished";
     song_refused = played != 0;
     return played == 0 && !r.failed && closed;
   };
   const bool written = replace_file(out, write, &why);
   synth_close();
   if (song_refused) return 1;
+  if (interrupted) {
+    std::fprintf(stderr, "Interrupted: %s left as it was\n", out.c_str());
+    return 1;
+  }
   if (!written) {
-    std::fprintf(stderr, "Cannot write %s: %s\n", out.c_str(), why.c_str());
+    std::fprintf(stderr, "Cannot write %s: %s\n", out.c_str(), (failure.empty() ? why : failure).c_str());
     return 1;
   }
   return 0;

@@ -232,6 +232,26 @@ TEST(Render, RefusalsLeaveTheOutputAlone) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("out.mp3")));
 }
 
+TEST(Render, InterruptedLeavesTheOutputAlone) {
+  TempDir dir;
+  if (find_soundfont("").empty()) GTEST_SKIP() << "no General MIDI SoundFont is installed";
+  std::vector<Event> notes(460, Event{60, 255, 100, 100});  // 20 minutes
+  const std::string song = save(dir, {notes}), out = dir.file("out.wav");
+  write_file(out, {'k', 'e', 'e', 'p'});
+  const std::string err = dir.file("err");
+  // Ctrl-C once the output is being written.
+  const int status = std::system((std::string(TAKTO_CLI) + " render " + song + " " + out + " 2>" + err +
+                                  " & for i in $(seq 400); do ls " + dir.file("*.tmp") +
+                                  " >/dev/null 2>&1 && break; sleep 0.05; done; kill -INT $!; wait $!")
+                                     .c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  const std::vector<std::uint8_t> said = read_file(err);
+  EXPECT_NE(std::string(said.begin(), said.end()).find("Interrupted: " + out + " left as it was"), std::string::npos);
+  EXPECT_EQ(read_file(out), (std::vector<std::uint8_t>{'k', 'e', 'e', 'p'}));
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+}
+
 TEST(Render, ProgressBarOnATerminal) {
   TempDir dir;
   if (find_soundfont("").empty()) GTEST_SKIP() << "no General MIDI SoundFont is installed";
