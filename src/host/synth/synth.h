@@ -4,7 +4,9 @@
 //
 // Threads: synth_short and synth_long come from the timer thread (or the
 // application thread while positioning), synth_render from the audio thread;
-// FluidSynth serialises them internally.
+// FluidSynth serialises them internally. synth_open and synth_close run while
+// no other thread is inside any of them (before the audio and timer threads
+// start, after they stop); closed, the calls do nothing and render silence.
 #pragma once
 
 #include <cstddef>
