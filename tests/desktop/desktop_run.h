@@ -1,5 +1,5 @@
 // Runs takto as a user meets it: in a window on its own Xvfb display, keys
-// typed through XTEST with xdotool, pictures taken with ImageMagick's import.
+// typed through XTEST with xdotool, pictures taken with xwd.
 #pragma once
 
 #include <fcntl.h>
@@ -135,7 +135,7 @@ struct RunningProgram {
     return std::string(bytes.begin(), bytes.end());
   }
   std::string xdotool(const std::string& args) const {
-    return "DISPLAY=" + display.name + " xdotool " + args + " 2>/dev/null";
+    return "DISPLAY=" + display.name + " timeout 30 xdotool " + args + " 2>/dev/null";
   }
   // Types keys (xdotool key names) through XTEST, as a keyboard would.
   void keys(const std::string& names, int delay_ms = 60) const {
@@ -154,9 +154,11 @@ struct RunningProgram {
     pid = -1;
     return status;
   }
-  bool screenshot(const std::string& png) const {
-    const std::string command = "DISPLAY=" + display.name + " import -window " + window + " png:" +
-                                png + " 2>/dev/null";
+  // The window's picture as xwd dumps it (ImageMagick's import can wait
+  // forever for an event that a window without a manager never gets).
+  bool screenshot(const std::string& xwd_file) const {
+    const std::string command = "DISPLAY=" + display.name + " timeout 30 xwd -silent -id " + window +
+                                " -out " + xwd_file + " 2>/dev/null";
     return std::system(command.c_str()) == 0;
   }
 };
@@ -174,6 +176,34 @@ struct RgbPicture {
     width = static_cast<int>(image.width);
     height = static_cast<int>(image.height);
     return png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) != 0;
+  }
+  // An X window dump of 32 bits a pixel (a 24-bit display).
+  bool read_xwd(const std::string& path) {
+    const std::vector<std::uint8_t> file = read_file(path);
+    auto card32 = [&](std::size_t at) -> std::uint32_t {  // the header is big-endian
+      return at + 4 > file.size() ? 0 : (file[at] << 24) | (file[at + 1] << 16) | (file[at + 2] << 8) | file[at + 3];
+    };
+    const std::uint32_t header_size = card32(0), bits_per_pixel = card32(44), line = card32(48);
+    const std::uint32_t masks[3] = {card32(56), card32(60), card32(64)};
+    const bool lsb_first = card32(28) == 0;
+    width = static_cast<int>(card32(16));
+    height = static_cast<int>(card32(20));
+    const std::size_t pixels = header_size + 12 * std::size_t{card32(76)};
+    if (card32(4) != 7 || bits_per_pixel != 32 || pixels + std::size_t{line} * height > file.size()) return false;
+    rgb.resize(3 * static_cast<std::size_t>(width) * height);
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const std::uint8_t* b = &file[pixels + std::size_t{line} * y + 4 * x];
+        const std::uint32_t p = lsb_first ? b[0] | (b[1] << 8) | (b[2] << 16) | (std::uint32_t{b[3]} << 24)
+                                          : (std::uint32_t{b[0]} << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
+        for (int c = 0; c < 3; ++c) {
+          std::uint32_t v = p & masks[c];
+          for (std::uint32_t m = masks[c]; m && !(m & 1); m >>= 1) v >>= 1;
+          rgb[3 * (static_cast<std::size_t>(y) * width + x) + c] = static_cast<std::uint8_t>(v);
+        }
+      }
+    }
+    return true;
   }
   const std::uint8_t* at(int x, int y) const { return &rgb[3 * (static_cast<std::size_t>(y) * width + x)]; }
 };

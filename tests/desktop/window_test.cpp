@@ -23,6 +23,8 @@ const ScreenCase screen_cases[] = {
     {"EditScreen", "RETURN 3 RETURN 2 RETURN wait=600", "Return 3 Return 2 Return"},
 };
 
+void PrintTo(const ScreenCase& c, std::ostream* out) { *out << c.name; }
+
 // The cursor cell from the dump's last line; it blinks on its own clock in
 // each program, so its cells (and a double-byte neighbour) are not compared.
 struct CursorCells {
@@ -43,7 +45,11 @@ int differing_pixels(const RgbPicture& window, const RgbPicture& session, const 
       for (int dy = 0; dy < scale; ++dy) {
         for (int dx = 0; dx < scale; ++dx) {
           if (std::memcmp(window.at(x * scale + dx, y * scale + dy), session.at(x, y), 3) != 0) {
-            if (differ++ == 0) first = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+            if (differ++ == 0) {
+              char at[32];
+              std::snprintf(at, sizeof at, "(%d, %d)", x, y);
+              first = at;
+            }
           }
         }
       }
@@ -55,7 +61,7 @@ int differing_pixels(const RgbPicture& window, const RgbPicture& session, const 
 class DesktopWindow : public testing::TestWithParam<ScreenCase> {};
 
 TEST_P(DesktopWindow, ShowsWhatTheSessionDraws) {
-  const std::string missing = missing_tool({"Xvfb", "xdotool", "import"});
+  const std::string missing = missing_tool({"Xvfb", "xdotool", "xwd"});
   if (!missing.empty()) GTEST_SKIP() << missing << " is not installed (scripts/deps installs it)";
   const std::string song = std::string(TAKTO_SOURCE_DIR) + "/examples/demo.sqf";
   TempDir dir;
@@ -83,14 +89,14 @@ TEST_P(DesktopWindow, ShowsWhatTheSessionDraws) {
       ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
       if (c.typed_keys[0]) takto.keys(c.typed_keys);
       // The program draws at its own pace (slowly under the sanitizers).
-      const std::string shot = dir.file("window.png");
+      const std::string shot = dir.file("window.xwd");
       RgbPicture window;
       std::string first;
       int differ = -1;
       for (int tries = 0; tries < 20 && differ != 0; ++tries) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         ASSERT_TRUE(takto.screenshot(shot));
-        ASSERT_TRUE(window.read(shot));
+        ASSERT_TRUE(window.read_xwd(shot));
         ASSERT_EQ(window.width, 640 * scale);
         ASSERT_EQ(window.height, 400 * scale);
         differ = differing_pixels(window, session, cursor, scale, first);
@@ -101,7 +107,7 @@ TEST_P(DesktopWindow, ShowsWhatTheSessionDraws) {
         std::system(takto.xdotool("windowsize --sync " + takto.window + " 1400 900").c_str());
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         ASSERT_TRUE(takto.screenshot(shot));
-        ASSERT_TRUE(window.read(shot));
+        ASSERT_TRUE(window.read_xwd(shot));
         ASSERT_EQ(window.width, 1400);
         const std::uint8_t white[3] = {255, 255, 255};
         EXPECT_EQ(std::memcmp(window.at(1399, 899), white, 3), 0);
