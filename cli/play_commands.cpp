@@ -109,10 +109,11 @@ int play_song(const PlayOptions& o, PlayResult& result, const MidiSink& sink) {
     headless_set_clock(static_cast<std::uint32_t>(now));
     on_timer();
     // At most one tick runs per call (a tick is at least 5 ms), so a change
-    // seen here belongs to the tick just run.
+    // seen here belongs to the tick just run. That tick's interval was
+    // scheduled before it ran: the new tempo times the ticks after it.
     if (us_per_tick.load() != tempo) {
       tempo = us_per_tick.load();
-      if (o.on_tempo) o.on_tempo({tick.load(), tempo * 48});
+      if (o.on_tempo) o.on_tempo({tick.load() + 1, tempo * 48});
     }
     bool end = all_ended();
     if (end) stop_play();

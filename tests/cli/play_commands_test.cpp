@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -28,6 +29,24 @@ for i, track in enumerate(f.tracks):
         elif m.type != 'end_of_track': print(i, now, *['%02X' % b for b in m.bytes()])
     print(i, 'last', track[-1].type)
 )";
+// The times in ms at which a player of the file sends its messages.
+const char* const SMF_TIMES = R"(import sys, mido
+now = 0.0
+for m in mido.MidiFile(sys.argv[1]):
+    now += m.time
+    if not m.is_meta: print(now * 1000)
+)";
+
+std::string python(const TempDir& dir, const char* script, const std::string& arg) {
+  const std::string py = dir.file("script.py");
+  write_file(py, std::vector<std::uint8_t>(script, script + std::strlen(script)));
+  std::string out;
+  FILE* p = popen(("/usr/bin/python3 " + py + " " + arg).c_str(), "r");
+  char buf[4096];
+  for (std::size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  EXPECT_TRUE(p && pclose(p) == 0) << out;
+  return out;
+}
 
 // Saves a new song with these tracks as DIR/song.sqf.
 std::string save(const TempDir& dir, const Tracks& tracks) {
@@ -82,7 +101,7 @@ TEST(PlayCommands, ExportHoldsWhatTheTraceSent) {
   t[2] = {{EV_USER_EXCL0, 5, 3, 0xF7}, {70, 5, 5, 100}};
   t[3] = {{EV_TRACK_EXCL, 4, 0, 0}, {EV_CONTINUE, 0, 4, 0xF0}, {EV_CONTINUE, 0, 0x83, 1}, {EV_CONTINUE, 0, 0x84, 0xF7}};
   t[17] = {{EV_ROL_DEV, 0, 0x10, 0x42}, {EV_ROL_PARA, 3, 0x7F, 0}, {EV_ROL_PARA, 3, 0x05, 0x90}};
-  const std::string song = save(dir, t), mid = dir.file("out.mid"), py = dir.file("dump.py");
+  const std::string song = save(dir, t), mid = dir.file("out.mid");
   image()[SONG_TEMPO] = 100;
   std::memcpy(image() + SONG_USER_EXCLUSIVES + USER_EXCLUSIVE_TEMPLATE, "\x80\x81\x83\x10\x84\xF7", 6);
   image()[start[1] + TRACK_STEP_PLUS] = std::uint8_t(-3);
@@ -91,17 +110,12 @@ TEST(PlayCommands, ExportHoldsWhatTheTraceSent) {
   ASSERT_EQ(save_song(), 0);
   CliResult trace = run_cli("trace " + song + " --offset 52");
   ASSERT_EQ(run_cli("export-midi " + song + " " + mid + " --offset 52").status + trace.status, 0) << trace.err;
-  write_file(py, std::vector<std::uint8_t>(SMF_DUMP, SMF_DUMP + std::strlen(SMF_DUMP)));
-  std::string dump;
-  FILE* p = popen(("/usr/bin/python3 " + py + " " + mid).c_str(), "r");
-  char buf[4096];
-  for (std::size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) dump.append(buf, n);
-  ASSERT_TRUE(p && pclose(p) == 0) << dump;
+  const std::string dump = python(dir, SMF_DUMP, mid);
 
   // The file from the trace: each message in its track (by channel; exclusives
   // by their first data byte, the Roland ones from track 18) at its tick less
   // the first clock tick, data bytes masked to 7 bits (not the closing F7).
-  std::map<int, std::string> body{{0, "0 tempo 0 600000\n0 tempo 12 480000\n0 tempo 36 600000\n"},
+  std::map<int, std::string> body{{0, "0 tempo 0 600000\n0 tempo 13 480000\n0 tempo 37 600000\n"},
                                   {1, " 50 69 61 6E 6F"}, {2, " 83 73 83 41 83 6D 20 20 78"}};
   for (int i = 1; i <= TRACK_COUNT; ++i) body[i] = std::to_string(i) + " name" + body[i] + "\n";
   const std::string digits = "0123456789ABCDEF";
@@ -119,6 +133,23 @@ TEST(PlayCommands, ExportHoldsWhatTheTraceSent) {
   EXPECT_EQ(dump, want);
   for (const char* masked : {"1 0 B0 07 10", "3 0 F0 03 77 10 70 F7", "4 0 F0 04 70 01 7F F7", "18 "})
     EXPECT_NE(want.find(masked), std::string::npos) << masked;
+
+  // Played by the file's tempo map, every message falls within the
+  // millisecond the trace sent it in (counted from the first clock tick).
+  std::vector<double> file_ms, trace_ms;
+  std::istringstream times(python(dir, SMF_TIMES, mid)), sent(trace.out);
+  for (double v; times >> v;) file_ms.push_back(v);
+  long start_ms = -1, positioning = 0;
+  for (std::string line; std::getline(sent, line);) {
+    const long ms = std::stol(line);
+    if (ms == 0) ++positioning;
+    else trace_ms.push_back(double(ms - (start_ms < 0 ? start_ms = ms : start_ms)));
+  }
+  std::sort(file_ms.begin(), file_ms.end());
+  ASSERT_EQ(file_ms.size(), trace_ms.size() + positioning);
+  file_ms.erase(file_ms.begin(), file_ms.begin() + positioning);  // positioning sits at time 0
+  for (std::size_t i = 0; i < trace_ms.size(); ++i)
+    EXPECT_NEAR(file_ms[i], trace_ms[i] + 0.5, 0.51) << "message " << i;
 }
 
 #if defined(__has_feature)
