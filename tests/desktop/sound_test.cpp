@@ -71,7 +71,9 @@ struct JackInput {
     const std::string name = "takto-test-" + std::to_string(getpid());
     setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
-    server = spawn({"jackd", "-n", name, "-r", "-d", "dummy", "-r", "48000", "-p", "256"}, {});
+    // Long periods and a patient server: on a loaded machine a late cycle
+    // would otherwise drop its messages.
+    server = spawn({"jackd", "-n", name, "-r", "-t", "5000", "-d", "dummy", "-r", "48000", "-p", "2048"}, {});
     if (std::system("jack_wait -w -t 5 >/dev/null 2>&1") != 0) return;
     in = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "takto-test");
     in->ignoreTypes(false, true, true);

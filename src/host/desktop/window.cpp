@@ -131,6 +131,9 @@ bool window_open(int picture_scale, std::string& error) {
   scale = picture_scale;
   // Key events, not text: an input method must not swallow keys.
   SDL_SetHint(SDL_HINT_IME_INTERNAL_EDITING, "0");
+  // The picture goes to the window as it is; a GL renderer behind the window
+  // surface would only add threads and a copy.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // Without a Wayland session, asking Wayland first only prints its complaint.
   if (!SDL_getenv("SDL_VIDEODRIVER") && !SDL_getenv("WAYLAND_DISPLAY")) {
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
