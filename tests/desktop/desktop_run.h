@@ -177,7 +177,7 @@ struct RgbPicture {
     height = static_cast<int>(image.height);
     return png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) != 0;
   }
-  // An X window dump of 32 bits a pixel (a 24-bit display).
+  // An X window dump of a 24-bit display.
   bool read_xwd(const std::string& path) {
     const std::vector<std::uint8_t> file = read_file(path);
     auto card32 = [&](std::size_t at) -> std::uint32_t {  // the header is big-endian
@@ -189,13 +189,21 @@ struct RgbPicture {
     width = static_cast<int>(card32(16));
     height = static_cast<int>(card32(20));
     const std::size_t pixels = header_size + 12 * std::size_t{card32(76)};
-    if (card32(4) != 7 || bits_per_pixel != 32 || pixels + std::size_t{line} * height > file.size()) return false;
+    // 32 bits a pixel; 24 in the dump xwd makes while windows of other depths
+    // are shown, stored in 3 or 4 bytes.
+    if (card32(4) != 7 || (bits_per_pixel != 32 && bits_per_pixel != 24) || width <= 0 ||
+        pixels + std::size_t{line} * height > file.size()) {
+      return false;
+    }
+    const std::size_t step = line >= 4u * static_cast<std::uint32_t>(width) ? 4 : 3;
     rgb.resize(3 * static_cast<std::size_t>(width) * height);
     for (int y = 0; y < height; ++y) {
       for (int x = 0; x < width; ++x) {
-        const std::uint8_t* b = &file[pixels + std::size_t{line} * y + 4 * x];
-        const std::uint32_t p = lsb_first ? b[0] | (b[1] << 8) | (b[2] << 16) | (std::uint32_t{b[3]} << 24)
-                                          : (std::uint32_t{b[0]} << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
+        const std::uint8_t* b = &file[pixels + std::size_t{line} * y + step * x];
+        std::uint32_t p = 0;
+        for (std::size_t i = 0; i < step; ++i) {
+          p |= std::uint32_t{b[lsb_first ? i : step - 1 - i]} << (8 * i);
+        }
         for (int c = 0; c < 3; ++c) {
           std::uint32_t v = p & masks[c];
           for (std::uint32_t m = masks[c]; m && !(m & 1); m >>= 1) v >>= 1;

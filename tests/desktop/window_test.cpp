@@ -121,6 +121,55 @@ TEST_P(DesktopWindow, ShowsWhatTheSessionDraws) {
   }
 }
 
+// The load command's dialog is the desktop's: zenity's file chooser, where a
+// typed path and Return choose the file.
+TEST(DesktopDialogs, OpenDialogLoadsTheChosenSong) {
+  const std::string missing = missing_tool({"Xvfb", "xdotool", "xwd", "zenity"});
+  if (!missing.empty()) GTEST_SKIP() << missing << " is not installed (scripts/deps installs it)";
+  const std::string song = std::string(TAKTO_SOURCE_DIR) + "/examples/demo.sqf";
+  TempDir dir;
+  VirtualDisplay display;
+  ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
+  int status = -1;
+  command_output(std::string(TAKTO_CLI) + " session --keys 'L open=" + song + " wait=600' --png " +
+                     dir.file("session.png") + " --screen " + dir.file("session.txt"),
+                 &status);
+  ASSERT_EQ(status, 0);
+  RgbPicture session;
+  ASSERT_TRUE(session.read(dir.file("session.png")));
+  const std::vector<std::uint8_t> dump = read_file(dir.file("session.txt"));
+  const CursorCells cursor(std::string(dump.begin(), dump.end()));
+
+  RunningProgram takto(display, {}, {"SDL_AUDIODRIVER=none"}, dir.file("out"));
+  ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
+  takto.keys("l");
+  std::string dialog;
+  for (int i = 0; i < 200 && dialog.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    dialog = command_output(takto.xdotool("search --onlyvisible --name '^zenity$'"));
+  }
+  ASSERT_FALSE(dialog.empty()) << "no dialog: " << takto.output();
+  dialog = dialog.substr(0, dialog.find('\n'));
+  std::system(takto.xdotool("windowfocus --sync " + dialog).c_str());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::system(takto.xdotool("type --delay 20 '" + song + "'").c_str());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  takto.keys("Return");
+  std::system(takto.xdotool("windowfocus --sync " + takto.window).c_str());
+  RgbPicture window;
+  std::string first;
+  int differ = -1;
+  for (int tries = 0; tries < 30 && differ != 0; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(takto.screenshot(dir.file("window.xwd")));
+    ASSERT_TRUE(window.read_xwd(dir.file("window.xwd")));
+    differ = differing_pixels(window, session, cursor, 1, first);
+  }
+  EXPECT_EQ(differ, 0) << "the loaded song's main screen differs, first at " << first;
+  takto.keys("q");
+  EXPECT_EQ(takto.wait(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Screens, DesktopWindow, testing::ValuesIn(screen_cases),
                          [](const testing::TestParamInfo<ScreenCase>& info) { return info.param.name; });
 }  // namespace

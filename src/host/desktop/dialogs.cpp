@@ -1,6 +1,7 @@
 // The open and save dialogs are the desktop's own: zenity, else kdialog, run as
 // a child process whose output is the chosen path. File names are the file
 // system's bytes and are kept as they are.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -47,6 +48,8 @@ bool run_dialog(const std::vector<std::string>& command, std::string& answer) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+  // The dialog programs' own warnings (settings, themes) mean nothing here.
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
   posix_spawn_file_actions_addclose(&actions, pipe_ends[1]);
   std::vector<char*> argv;
