@@ -112,6 +112,7 @@ struct RunningProgram {
     env.push_back("DISPLAY=" + d.name);
     // The system's X and D-Bus libraries keep allocations until exit.
     env.push_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
+    env.push_back("TSAN_OPTIONS=halt_on_error=1:suppressions=" TAKTO_SOURCE_DIR "/tests/desktop/tsan.supp");
     pid = spawn(argv, env, output);
     for (int i = 0; i < 300 && window.empty(); ++i) {  // slow under sanitizers and load
       if (waitpid(pid, nullptr, WNOHANG) == pid) {

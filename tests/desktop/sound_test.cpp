@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <rtmidi/RtMidi.h>
 
+#include <mutex>
 #include <sstream>
 
 #include "common/song_builder.h"
@@ -63,10 +64,12 @@ std::vector<Bytes> traced(const std::string& song) {
 }
 
 // A JACK server of the dummy driver, named for this test, and an input port
-// "takto-test:in" on it.
+// "takto-test:in" on it whose messages land in `arrived`.
 struct JackInput {
   pid_t server = -1;
   std::unique_ptr<RtMidiIn> in;
+  std::mutex lock;
+  std::vector<Bytes> arrived;
   JackInput() {
     const std::string name = "takto-test-" + std::to_string(getpid());
     setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
@@ -77,6 +80,13 @@ struct JackInput {
     if (std::system("jack_wait -w -t 5 >/dev/null 2>&1") != 0) return;
     in = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "takto-test");
     in->ignoreTypes(false, true, true);
+    in->setCallback(
+        [](double, Bytes* message, void* self) {
+          auto* jack = static_cast<JackInput*>(self);
+          std::lock_guard<std::mutex> hold(jack->lock);
+          jack->arrived.push_back(*message);
+        },
+        this);
     in->openVirtualPort("in");
   }
   ~JackInput() {
@@ -86,21 +96,22 @@ struct JackInput {
       wait_exit(server, 3000);
     }
   }
-  // Reads until `count` messages arrived and nothing more comes for 300 ms.
+  // Takes what arrived once `count` messages are there and nothing more came
+  // for 300 ms (or the time is up).
   std::vector<Bytes> receive(std::size_t count, int timeout_ms) {
-    std::vector<Bytes> got;
+    std::size_t seen = 0;
     int quiet = 0;
-    for (int waited = 0; waited < timeout_ms && (got.size() < count || quiet < 300); waited += 5) {
-      Bytes message;
-      bool any = false;
-      while (in->getMessage(&message), !message.empty()) {
-        got.push_back(message);
-        any = true;
-      }
-      quiet = any ? 0 : quiet + 5;
+    for (int waited = 0; waited < timeout_ms; waited += 5) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      std::lock_guard<std::mutex> hold(lock);
+      quiet = arrived.size() == seen ? quiet + 5 : 0;
+      seen = arrived.size();
+      if (seen >= count && quiet >= 300) break;
     }
-    return got;
+    std::lock_guard<std::mutex> hold(lock);
+    std::vector<Bytes> taken;
+    taken.swap(arrived);
+    return taken;
   }
 };
 
@@ -149,7 +160,9 @@ int peak_of(const std::vector<std::uint8_t>& raw) {
   return peak;
 }
 
-TEST(DesktopSound, SynthesizerRendersTheSong) {
+// Also run by the ThreadSanitizer build ("Threads"): the audio thread meets
+// the timer thread in the synthesizer.
+TEST(DesktopSynthThreads, RendersTheSong) {
   const std::string missing = missing_tool({"Xvfb", "xdotool"});
   if (!missing.empty()) GTEST_SKIP() << missing << " is not installed (scripts/deps installs it)";
   TempDir dir;

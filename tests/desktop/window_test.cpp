@@ -58,9 +58,11 @@ int differing_pixels(const RgbPicture& window, const RgbPicture& session, const 
   return differ;
 }
 
-class DesktopWindow : public testing::TestWithParam<ScreenCase> {};
+// "Threads": the ThreadSanitizer build runs these too (window, timer and
+// application threads meet in takto).
+class DesktopWindowThreads : public testing::TestWithParam<ScreenCase> {};
 
-TEST_P(DesktopWindow, ShowsWhatTheSessionDraws) {
+TEST_P(DesktopWindowThreads, ShowsWhatTheSessionDraws) {
   const std::string missing = missing_tool({"Xvfb", "xdotool", "xwd"});
   if (!missing.empty()) GTEST_SKIP() << missing << " is not installed (scripts/deps installs it)";
   const std::string song = std::string(TAKTO_SOURCE_DIR) + "/examples/demo.sqf";
@@ -170,6 +172,6 @@ TEST(DesktopDialogs, OpenDialogLoadsTheChosenSong) {
   EXPECT_EQ(takto.wait(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Screens, DesktopWindow, testing::ValuesIn(screen_cases),
+INSTANTIATE_TEST_SUITE_P(Screens, DesktopWindowThreads, testing::ValuesIn(screen_cases),
                          [](const testing::TestParamInfo<ScreenCase>& info) { return info.param.name; });
 }  // namespace
