@@ -145,18 +145,31 @@ TEST(DesktopDialogs, OpenDialogLoadsTheChosenSong) {
   RunningProgram takto(display, {}, {"SDL_AUDIODRIVER=none"}, dir.file("out"));
   ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
   takto.keys("l");
+  // The chooser may not take keys until it has settled (slowly on a loaded
+  // machine): type the path into its location field until it closes.
+  auto open_dialog = [&] {
+    const std::string found = command_output(takto.xdotool("search --onlyvisible --name '^zenity$'"));
+    return found.substr(0, found.find('\n'));
+  };
   std::string dialog;
   for (int i = 0; i < 200 && dialog.empty(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    dialog = command_output(takto.xdotool("search --onlyvisible --name '^zenity$'"));
+    dialog = open_dialog();
   }
   ASSERT_FALSE(dialog.empty()) << "no dialog: " << takto.output();
-  dialog = dialog.substr(0, dialog.find('\n'));
-  std::system(takto.xdotool("windowfocus --sync " + dialog).c_str());
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  std::system(takto.xdotool("type --delay 20 '" + song + "'").c_str());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  takto.keys("Return");
+  for (int attempt = 0; attempt < 5 && !dialog.empty(); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    std::system(takto.xdotool("windowfocus --sync " + dialog).c_str());
+    takto.keys("ctrl+l");
+    std::system(takto.xdotool("type --delay 20 '" + song + "'").c_str());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    takto.keys("Return");
+    for (int i = 0; i < 50 && !dialog.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      dialog = open_dialog();
+    }
+  }
+  ASSERT_TRUE(dialog.empty()) << "the dialog did not take the typed path";
   std::system(takto.xdotool("windowfocus --sync " + takto.window).c_str());
   RgbPicture window;
   std::string first;
