@@ -139,9 +139,14 @@ bool window_open(int picture_scale, std::string& error) {
     SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
   }
   SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    error = SDL_GetError();
-    return false;
+  // A display server that is just starting, or busy, can refuse a first
+  // connection; a few tries a tenth of a second apart ride that out.
+  for (int tries = SDL_getenv("DISPLAY") ? 10 : 1; SDL_InitSubSystem(SDL_INIT_VIDEO) != 0;) {
+    if (--tries == 0) {
+      error = SDL_GetError();
+      return false;
+    }
+    SDL_Delay(100);
   }
   paint_event = SDL_RegisterEvents(2);
   window = SDL_CreateWindow("TAKTO", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
