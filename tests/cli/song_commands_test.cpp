@@ -21,11 +21,7 @@ TEST(SongCommands, ExitCodesAndMessages) {
   EXPECT_EQ(cut.size(), EMPTY_SONG_SIZE);
   cut.resize(2000);
   write_file(dir.file("cut.sqf"), cut);
-  const struct {
-    std::string args;
-    int status;
-    std::string out, err;
-  } cases[] = {
+  const struct { std::string args; int status; std::string out, err; } cases[] = {
       {"check " + dir.file("new.sqf"), 0, "ok\n", ""},
       {"check " + dir.file("text.sqf"), 1, "", "Not SQF format file\n"},
       {"check " + dir.file("missing.sqf"), 1, "", "File not found\n"},
@@ -44,66 +40,51 @@ TEST(SongCommands, ExitCodesAndMessages) {
   for (std::string args : {"", "frobnicate"}) EXPECT_EQ(run_cli(args).status, 2) << args;
 }
 
+// Saves the image as DIR/NAME.
+std::string save_as(const TempDir& dir, const char* name) {
+  headless_echo_alerts(false);
+  set_file_name(dir.file(name).c_str());
+  EXPECT_EQ(save_song(), 0);
+  return dir.file(name);
+}
+
+// The title's bytes that are no text are escaped: a forged event line, a colour
+// escape, a backslash, a DEL and stray bytes; Shift-JIS and half-width kana stay.
 TEST(SongCommands, DumpAndResave) {
   TempDir dir;
-  headless_echo_alerts(false);
   new_song();
-  std::memcpy(image() + SONG_TITLE, "My Song", 7);
+  const char title[] = "A\n1 44 60 0 0 0\x1B[31m\\ \x83\x73\x83\x41\x83\x6D \xB1\xB2 \x7F\x80\xFF\x83";
+  std::memcpy(image() + SONG_TITLE, title, sizeof title - 1);
   image()[SONG_TEMPO] = 96, image()[SONG_KEY] = 10, image()[SONG_PLAY_BIAS] = 3;
   // Measure 2 starts at offset 52; the reference's link (44) is stale.
   set_tracks({{{60, 48, 40, 100}, {EV_MEASURE_END, 0, 0, 0}, {62, 48, 40, 100}, {EV_SAME_MEASURE, 1, 44, 0}}});
-  set_file_name(dir.file("in.sqf").c_str());
-  ASSERT_EQ(save_song(), 0);
-  CliResult r = run_cli("dump " + dir.file("in.sqf"));
-  std::string expected = "title My Song\ntempo 96\nkey 10 Bb\nplay_bias 3\nused 2294\n"
+  const std::string in = save_as(dir, "in.sqf");
+  std::string expected = "title A\\x0A1 44 60 0 0 0\\x1B[31m\\x5C \x83\x73\x83\x41\x83\x6D \xB1\xB2 \\x7F\\x80\\xFF\\x83\n"
+                         "tempo 96\nkey 10 Bb\nplay_bias 3\nused 2294\n"
                          "1 44 60 48 40 100\n1 48 253 0 0 0\n1 52 62 48 40 100\n1 56 252 1 44 0\n1 60 254 254 254 254\n";
   for (int t = 2; t <= 18; ++t) expected += std::to_string(t) + " 44 254 254 254 254\n";
-  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(run_cli("dump " + in).out, expected);
 
-  ASSERT_EQ(run_cli("resave " + dir.file("in.sqf") + " " + dir.file("out.sqf")).status, 0);
-  std::vector<std::uint8_t> relinked = read_file(dir.file("in.sqf"));
+  ASSERT_EQ(run_cli("resave " + in + " " + dir.file("out.sqf")).status, 0);
+  std::vector<std::uint8_t> relinked = read_file(in);
   relinked[SONG_HEADER_SIZE + 56 + 2] = 52;
   EXPECT_EQ(read_file(dir.file("out.sqf")), relinked);
 }
 
+// Output that cannot be written fails. Under a file-size limit the write fails
+// and is reported; the limit's signal must not kill the program and leave its
+// temporary files.
 TEST(SongCommands, OutputThatCannotBeWrittenFails) {
   TempDir dir;
-  headless_echo_alerts(false);
   new_song();
-  set_tracks({{{60, 1, 1, 100}}});  // something to trace
-  set_file_name(dir.file("s.sqf").c_str());
-  ASSERT_EQ(save_song(), 0);
+  set_tracks({std::vector<Event>(400, Event{60, 1, 1, 100})});  // a few kilobytes of MIDI
+  const std::string song = save_as(dir, "s.sqf");
   for (std::string command : {"check", "dump", "trace"})
     for (std::string to : {" >/dev/full", " >&-"}) {
-      CliResult r = run_cli(command + " " + dir.file("s.sqf") + to);
+      CliResult r = run_cli(command + " " + song + to);
       EXPECT_EQ(r.status, 1) << command << to;
       EXPECT_EQ(r.err, "write failed\n") << command << to;
     }
-}
-
-TEST(SongCommands, DumpEscapesBytesThatAreNoText) {
-  TempDir dir;
-  headless_echo_alerts(false);
-  new_song();
-  // A forged event line, a colour escape, a backslash, Shift-JIS and half-width kana, a DEL and stray bytes.
-  const char title[] = "A\n1 44 60 0 0 0\x1B[31m\\ \x83\x73\x83\x41\x83\x6D \xB1\xB2 \x7F\x80\xFF\x83";
-  std::memcpy(image() + SONG_TITLE, title, sizeof title - 1);
-  set_file_name(dir.file("t.sqf").c_str());
-  ASSERT_EQ(save_song(), 0);
-  CliResult r = run_cli("dump " + dir.file("t.sqf"));
-  EXPECT_EQ(r.out.substr(0, r.out.find("\ntempo")),
-            "title A\\x0A1 44 60 0 0 0\\x1B[31m\\x5C \x83\x73\x83\x41\x83\x6D \xB1\xB2 \\x7F\\x80\\xFF\\x83");
-}
-
-// Under a file-size limit the write fails and is reported; the limit's signal
-// must not kill the program and leave its temporary files.
-TEST(SongCommands, FileSizeLimitFailsTheSave) {
-  TempDir dir;
-  headless_echo_alerts(false);
-  new_song();
-  set_tracks({std::vector<Event>(400, Event{60, 1, 1, 100})});  // a few kilobytes of MIDI
-  set_file_name(dir.file("s.sqf").c_str());
-  ASSERT_EQ(save_song(), 0);
   const struct { std::string args, err; } rows[] = {
       {"new " + dir.file("new.sqf"), "File save failed\n"},
       {"export-midi " + dir.file("s.sqf") + " " + dir.file("s.mid"), "Cannot write " + dir.file("s.mid") + ": File too large\n"}};

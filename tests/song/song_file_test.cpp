@@ -1,6 +1,11 @@
+// Saving and loading: the empty song, round trips, refused files, failed
+// saves, and what a song's name may lead to (links, FIFOs and devices, long
+// names, other owners, read-only folders and a full disk).
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #endif
 
@@ -14,6 +19,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 Bytes image_prefix(std::size_t n) { return {image(), image() + n}; }
 
@@ -42,6 +48,16 @@ class SongFile : public ::testing::Test {
     image()[SONG_TEMPO] = 97;
     set_tracks({{{60, 48, 40, 100}, {EV_MEASURE_END, 0, 0, 0}}, {}, {{EV_PROGRAM, 0, 5, 0}}});
   }
+  std::size_t entries(const std::string& sub = ".") const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir.path / sub), {}));
+  }
+#ifndef _WIN32
+  struct stat lstat_of(const std::string& name) const {
+    struct stat st {};
+    ::lstat(dir.file(name).c_str(), &st);
+    return st;
+  }
+#endif
 };
 
 TEST_F(SongFile, EmptySongIsByteExact) {
@@ -93,7 +109,6 @@ TEST_F(SongFile, RoundTripKeepsEveryByteIncludingUnreadOnes) {
   EXPECT_EQ(image_prefix(song.size()), song);
   EXPECT_TRUE(headless_alerts().empty());
 }
-
 // Every refused file leaves the song it names, and the image, as they say.
 TEST_F(SongFile, RefusedFiles) {
   Bytes empty = image_prefix(EMPTY_SONG_SIZE);
@@ -101,11 +116,7 @@ TEST_F(SongFile, RefusedFiles) {
   Bytes good = image_prefix(used_length());
   std::size_t t1 = SONG_HEADER_SIZE, t3 = t1 + 56 + 48;  // note, measure end, end | end | program, end
   using Damage = std::function<void(Bytes&)>;
-  const struct {
-    Damage damage;
-    std::string message;
-    bool empty_after;  // else the previous song stays
-  } cases[] = {
+  const struct { Damage damage; std::string message; bool empty_after; } cases[] = {  // else the previous song stays
       {[](Bytes& f) { f.clear(); }, "File size 0 or directory", false},
       {[](Bytes& f) { f.resize(SONG_IMAGE_SIZE + 1); }, "Too big file", false},
       {[](Bytes& f) { f[27] = '1'; }, "Not SQF format file", true},
@@ -143,64 +154,68 @@ TEST_F(SongFile, RefusedFiles) {
   EXPECT_EQ(image_prefix(stray.size()), stray);
 }
 
-TEST_F(SongFile, FullSizeSongLoads) {
-  make_full_song();
-  ASSERT_EQ(save(dir.file("full.sqf")), 0);
-  ASSERT_EQ(std::filesystem::file_size(dir.file("full.sqf")), SONG_IMAGE_SIZE);
-  new_song();
-  EXPECT_EQ(load(dir.file("full.sqf")), 1);
-  EXPECT_EQ(used_length(), SONG_IMAGE_SIZE);
+#ifndef _WIN32
+// Runs f with the effective user nobody when the test runs as root, for whom
+// permissions do not bind.
+template <class F>
+auto as_user(F f) {
+  const bool root = ::geteuid() == 0;
+  EXPECT_EQ(root ? ::seteuid(65534) : 0, 0);
+  auto result = f();
+  EXPECT_EQ(root ? ::seteuid(0) : 0, 0);
+  return result;
 }
 
-// A save that fails (full disk, read-only file, no folder) leaves
-// the previous file as it was and no temporary file behind.
-TEST_F(SongFile, FailedSaveKeepsThePreviousFile) {
-  Bytes old(3000, 'o');
-  make_full_song();
-  namespace fs = std::filesystem;
-#ifndef _WIN32
-  bool root = geteuid() == 0;  // as root, permissions bind only for another user
-  if (root) {
-    ASSERT_EQ(chown(dir.path.c_str(), 65534, 65534), 0);
-  }
-  const struct {
-    const char* what;
-    fs::perms folder, file;
-    rlim_t size_limit;
-  } cases[] = {
-      {"full disk", fs::perms::all, fs::perms(0666), 64 * 1024},
-      {"read-only file", fs::perms::all, fs::perms(0444), RLIM_INFINITY},
+// A failed save (full disk, read-only file) leaves no temporary file, and in a
+// writable folder the previous file as it was. A read-only folder makes the
+// save write a writable file in place, whether shorter or longer.
+TEST_F(SongFile, FailedSavesAndReadOnlyFolders) {
+  ASSERT_EQ(::geteuid() == 0 ? ::chown(dir.path.c_str(), 65534, 65534) : 0, 0);
+  const std::string path = dir.file("song.sqf");
+  const Bytes old(3000, 'o');
+  const struct { const char* what; int folder, file; bool full_song; rlim_t size_limit; int result; } cases[] = {
+      {"full disk", 0777, 0666, true, 64 * 1024, 1},
+      {"read-only file", 0777, 0444, true, RLIM_INFINITY, 1},
+      {"read-only folder, shorter than the old file", 0555, 0666, false, RLIM_INFINITY, 0},
+      {"read-only folder, longer", 0555, 0666, true, RLIM_INFINITY, 0},
+      {"read-only folder, disk full on the way", 0555, 0666, true, 64 * 1024, 1},
+      {"read-only folder, read-only file", 0555, 0444, false, RLIM_INFINITY, 1},
   };
   for (const auto& c : cases) {
-    write_file(dir.file("song.sqf"), old);
-    fs::permissions(dir.path, c.folder);
-    fs::permissions(dir.file("song.sqf"), c.file);
-    rlimit saved, limit;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    limit = saved;
-    limit.rlim_cur = std::min(c.size_limit, saved.rlim_max);
-    auto handler = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    if (root) {
-      ASSERT_EQ(seteuid(65534), 0);
-    }
-    int result = save(dir.file("song.sqf"));
-    if (root) {
-      ASSERT_EQ(seteuid(0), 0);
-    }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, handler);
+    c.full_song ? make_full_song() : void(new_song());
     fs::permissions(dir.path, fs::perms::all);
-    EXPECT_EQ(result, 1) << c.what;
-    EXPECT_EQ(alert(), "File save failed") << c.what;
-    EXPECT_EQ(read_file(dir.file("song.sqf")), old) << c.what;
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 1) << c.what;
-    fs::permissions(dir.file("song.sqf"), fs::perms(0666));
+    fs::remove(path);  // the last case's may be read-only
+    write_file(path, old);
+    fs::permissions(path, fs::perms(c.file));
+    fs::permissions(dir.path, fs::perms(c.folder));
+    const ino_t inode = lstat_of("song.sqf").st_ino;
+    rlimit saved, limit;
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    limit = {std::min(c.size_limit, saved.rlim_max), saved.rlim_max};
+    auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const int result = as_user([&] { return save(path); });
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(result, c.result) << c.what;
+    if (c.result == 0) {
+      EXPECT_EQ(read_file(path), image_prefix(used_length())) << c.what;
+    } else {
+      EXPECT_EQ(alert(), "File save failed") << c.what;
+      EXPECT_TRUE(c.folder != 0777 || read_file(path) == old) << c.what;
+    }
+    EXPECT_TRUE(entries() == 1 && lstat_of("song.sqf").st_ino == inode) << c.what;
   }
+  fs::permissions(dir.path, fs::perms::all);
+}
 #endif
+
+// Neither a folder nor a missing one saves; a good save replaces the whole
+// old file and keeps its permissions.
+TEST_F(SongFile, SaveReplacesTheOldFileAndKeepsItsPermissions) {
+  make_full_song();
   for (std::string bad : {dir.path.string(), dir.file("no/such.sqf")}) EXPECT_EQ(save(bad), 1) << bad;
-  // A good save replaces the whole old file and keeps its permissions.
-  write_file(dir.file("song.sqf"), old);
+  write_file(dir.file("song.sqf"), Bytes(3000, 'o'));
 #ifndef _WIN32
   fs::permissions(dir.file("song.sqf"), fs::perms(0640));
 #endif
@@ -214,7 +229,6 @@ TEST_F(SongFile, FailedSaveKeepsThePreviousFile) {
 // Windows has no size limit or folder permissions to set; a read-only file
 // must stay, although renaming over it would succeed.
 TEST_F(SongFile, ReadOnlyFileStays) {
-  namespace fs = std::filesystem;
   Bytes old(3000, 'o');
   make_full_song();
   write_file(dir.file("song.sqf"), old);
@@ -227,23 +241,102 @@ TEST_F(SongFile, ReadOnlyFileStays) {
   EXPECT_EQ(save(dir.file("song.sqf")), 1);
   EXPECT_EQ(alert(), "File save failed");
   EXPECT_EQ(read_file(dir.file("song.sqf")), old);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), {}), 1);
+  EXPECT_EQ(entries(), 1u);
   fs::permissions(dir.file("song.sqf"), fs::perms::all);
 }
 #endif
 
-// file_name is UTF-8 on Windows: a name outside the system's code page saves
-// and loads under exactly that name.
-TEST_F(SongFile, NamesOutsideTheCodePage) {
+// A full-size song saves and loads; file_name is UTF-8 on Windows: a name
+// outside the system's code page saves and loads under exactly that name.
+TEST_F(SongFile, FullSongUnderANameOutsideTheCodePage) {
   const std::u8string name = u8"\u66f2 \u00fc\u0439.sqf";
-  const std::string utf8(name.begin(), name.end());
-  const std::string full = dir.path.string() + "/" + utf8;
+  const std::string full = dir.path.string() + "/" + std::string(name.begin(), name.end());
   make_full_song();
   ASSERT_EQ(save(full), 0);
-  EXPECT_TRUE(std::filesystem::exists(dir.path / name));
+  EXPECT_EQ(fs::file_size(dir.path / name), SONG_IMAGE_SIZE);
   new_song();
   EXPECT_EQ(load(full), 1);
   EXPECT_EQ(used_length(), SONG_IMAGE_SIZE);
 }
+
+#ifndef _WIN32
+TEST_F(SongFile, SavesThroughLinksAndKeepsThem) {
+  fs::create_directory(dir.file("real"));
+  write_file(dir.file("real/song.sqf"), {'o', 'l', 'd'});
+  fs::create_symlink("real/song.sqf", dir.file("relative"));
+  fs::create_symlink(dir.file("relative"), dir.file("chain"));  // absolute, to a link
+  fs::create_symlink("real/new.sqf", dir.file("dangling"));
+  fs::create_symlink("loop", dir.file("loop"));
+  for (const char* link : {"relative", "chain"}) {
+    image()[SONG_TEMPO] += 1;
+    ASSERT_EQ(save(dir.file(link)), 0) << link;
+    EXPECT_TRUE(fs::is_symlink(dir.file(link))) << link;
+    EXPECT_EQ(read_file(dir.file("real/song.sqf")), image_prefix(used_length())) << link;
+  }
+  ASSERT_EQ(save(dir.file("dangling")), 0);
+  EXPECT_TRUE(fs::is_symlink(dir.file("dangling")));
+  EXPECT_EQ(read_file(dir.file("real/new.sqf")), image_prefix(used_length()));
+  EXPECT_EQ(save(dir.file("loop")), 1);
+  EXPECT_EQ(alert(), "File save failed");
+  EXPECT_TRUE(entries() == 5 && entries("real") == 2) << "nothing left behind";
+}
+
+TEST_F(SongFile, TargetsThatAreNoRegularFileAreLeftAlone) {
+  // Copies of /dev/null and /dev/full made here: the system's own are never at stake.
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0666), 0);
+  fs::create_symlink("fifo", dir.file("to-fifo"));
+  const bool devices = ::mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
+                       ::mknod(dir.file("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+  std::vector<std::string> names{"fifo", "to-fifo"};
+  if (devices) names.insert(names.end(), {"null", "full"});
+  for (const std::string& name : names) {
+    const struct stat before = lstat_of(name);
+    EXPECT_EQ(save(dir.file(name)), 1) << name;
+    EXPECT_EQ(alert(), "File save failed") << name;
+    const struct stat after = lstat_of(name);
+    EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode) << name;
+    EXPECT_EQ(load(dir.file(name)), 0) << name;  // at once, without waiting for a writer
+    EXPECT_EQ(alert(), "Not a regular file") << name;
+  }
+  EXPECT_EQ(entries(), names.size()) << "nothing left behind";
+  if (!devices) GTEST_SKIP() << "mknod is not permitted here: device targets untested";
+}
+
+TEST_F(SongFile, NamesUpToTheFileSystemsLimitSave) {
+  // Relative names: the whole path must fit file_name's 259 bytes.
+  const fs::path was = fs::current_path();
+  fs::current_path(dir.path);
+  for (std::size_t n : {243, 250, 255}) {
+    const std::string name = std::string(n - 4, 'n') + ".sqf";
+    image()[SONG_TEMPO] = static_cast<std::uint8_t>(n);
+    EXPECT_EQ(save(name), 0) << n;
+    EXPECT_EQ(read_file(name), image_prefix(used_length())) << n;
+    fs::remove(name);
+  }
+  EXPECT_EQ(save(std::string(256, 'n')), 1);  // too long for the file system
+  fs::current_path(was);
+  EXPECT_EQ(entries(), 0u);
+}
+
+TEST_F(SongFile, OwnerGroupAndSetIdBits) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+  const std::string path = dir.file("song.sqf");
+  ASSERT_EQ(::chown(dir.path.c_str(), 65534, 65534), 0);
+  write_file(path, {'o'});
+  ASSERT_EQ(::chown(path.c_str(), 1234, 5678), 0);
+  ASSERT_EQ(::chmod(path.c_str(), 06775), 0);
+  ASSERT_EQ(save(path), 0);  // root may keep owner and group, and so the set-ID bits
+  struct stat st = lstat_of("song.sqf");
+  EXPECT_EQ(std::vector<unsigned>({st.st_uid, st.st_gid, st.st_mode & 07777u}),
+            std::vector<unsigned>({1234, 5678, 06775}));
+  // Another user may write the file but not give it away: the bits must go.
+  ASSERT_EQ(::chmod(path.c_str(), 06777), 0);
+  ASSERT_EQ(as_user([&] { return save(path); }), 0);
+  st = lstat_of("song.sqf");
+  EXPECT_EQ(std::vector<unsigned>({st.st_uid, st.st_mode & 07777u}), std::vector<unsigned>({65534, 0777}));
+  EXPECT_EQ(read_file(path), image_prefix(used_length()));
+}
+
+#endif
 
 }  // namespace
