@@ -23,41 +23,32 @@ def read(path):
     with wave.open(path) as w:
         assert w.getsampwidth() == 2, path + ': not 16-bit'
         frames = np.frombuffer(w.readframes(w.getnframes()), dtype='<i2').astype(np.float64) / 32768
-        return w.getframerate(), w.getnchannels(), frames.reshape(-1, w.getnchannels())
+        return (w.getframerate(), w.getnchannels()), frames.reshape(-1, w.getnchannels())
 
 
 def envelope(x, window):
     n = len(x) // window
-    power = (x[:n * window] ** 2).mean(axis=1).reshape(n, window).mean(axis=1)
-    return np.sqrt(power)
-
-
-def end_ms(env, floor):
-    loud = np.nonzero(env > floor)[0]
-    return (loud[-1] + 1) * WINDOW_MS if len(loud) else 0
+    return np.sqrt((x[:n * window] ** 2).mean(axis=1).reshape(n, window).mean(axis=1))
 
 
 def main():
-    rate, channels, ours = read(sys.argv[1])
-    peer_rate, peer_channels, peer = read(sys.argv[2])
-    if (rate, channels) != (peer_rate, peer_channels):
-        sys.exit('formats differ: %d Hz %d ch against %d Hz %d ch' % (rate, channels, peer_rate, peer_channels))
-    window, ms = rate * WINDOW_MS // 1000, rate // 1000
+    fmt, ours = read(sys.argv[1])
+    peer_fmt, peer = read(sys.argv[2])
+    if fmt != peer_fmt:
+        sys.exit('formats differ: %d Hz %d ch against %d Hz %d ch' % (fmt + peer_fmt))
+    ms = fmt[0] // 1000
     length = max(len(ours), len(peer)) + 2 * MAX_LAG_MS * ms
-    pad = lambda x, at: np.pad(x, ((at, length - at - len(x)), (0, 0)))
-    a = envelope(pad(ours, MAX_LAG_MS * ms), window)
-    best = None
-    for lag in range(-MAX_LAG_MS, MAX_LAG_MS + 1):
-        b = envelope(pad(peer, (MAX_LAG_MS + lag) * ms), window)
-        r = np.corrcoef(a, b)[0, 1]
-        if best is None or r > best[0]:
-            best = (r, lag, b)
-    overall, lag, b = best
+    pad = lambda x, at: np.pad(x, ((at * ms, length - at * ms - len(x)), (0, 0)))
+    a = envelope(pad(ours, MAX_LAG_MS), fmt[0] * WINDOW_MS // 1000)
+    lags = [(lag, envelope(pad(peer, MAX_LAG_MS + lag), fmt[0] * WINDOW_MS // 1000))
+            for lag in range(-MAX_LAG_MS, MAX_LAG_MS + 1)]
+    overall, lag, b = max(((np.corrcoef(a, b)[0, 1], lag, b) for lag, b in lags), key=lambda t: t[0])
     top = max(a.max(), b.max())
     if top == 0:
         sys.exit('both renders are silent')
     floor = max(top * 10 ** (END_DB / 20), NOISE_FLOOR)
-    end_ours, end_peer = end_ms(a, floor), end_ms(b, floor)
+    # Where sound ends: the last window above the floor, 0 when none is.
+    end_ours, end_peer = [(np.nonzero(e > floor)[0][-1:] + 1).sum() * WINDOW_MS for e in (a, b)]
     section = SECTION_MS // WINDOW_MS
     worst, worst_at = 1.0, None
     for s in range(0, len(a), section):
@@ -69,8 +60,7 @@ def main():
             worst, worst_at = r, s * WINDOW_MS - MAX_LAG_MS
     print('lag %d ms, correlation %.4f overall, %.4f worst section (at %s ms), end %d ms against %d ms'
           % (lag, overall, worst, worst_at, end_ours, end_peer))
-    ok = abs(end_ours - end_peer) <= 50 and overall >= 0.99 and worst >= 0.95
-    sys.exit(0 if ok else 1)
+    sys.exit(0 if abs(end_ours - end_peer) <= 50 and overall >= 0.99 and worst >= 0.95 else 1)
 
 
 main()

@@ -23,19 +23,12 @@ std::vector<std::int16_t> render(const std::vector<Timed>& messages) {
   EXPECT_TRUE(synth_open(find_soundfont(""), RATE, &why, true)) << why;
   std::vector<std::int16_t> out(2 * RATE * 3 / 2);
   int done = 0;
-  auto render_to = [&](int frame) {
-    synth_render(out.data() + 2 * done, frame - done);
-    done = frame;
-  };
+  auto render_to = [&](int frame) { synth_render(out.data() + 2 * done, frame - done), done = frame; };
   for (const Timed& m : messages) {
     render_to(m.ms * RATE / 1000);
-    if (m.bytes[0] == 0xF0) {
-      synth_long(m.bytes.data(), m.bytes.size());
-    } else {
-      std::uint32_t word = 0;
-      for (std::size_t i = 0; i < m.bytes.size(); ++i) word |= std::uint32_t{m.bytes[i]} << (8 * i);
-      synth_short(word);
-    }
+    std::uint32_t word = 0;
+    for (std::size_t i = 0; i < m.bytes.size() && i < 4; ++i) word |= std::uint32_t{m.bytes[i]} << (8 * i);
+    m.bytes[0] == 0xF0 ? synth_long(m.bytes.data(), m.bytes.size()) : synth_short(word);
   }
   render_to(RATE * 3 / 2);
   synth_close();
