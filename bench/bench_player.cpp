@@ -16,26 +16,6 @@
 
 namespace {
 
-// 18 full tracks of chords, single notes, controllers and bends: on average
-// an event every half tick on each track.
-void make_dense_song() {
-  new_song();
-  std::vector<Event> events;
-  events.reserve(MAX_TRACK_EVENTS);
-  for (int i = 0; static_cast<int>(events.size()) + 8 <= MAX_TRACK_EVENTS; ++i) {
-    auto n = [&](int k) { return static_cast<std::uint8_t>(48 + (i * 7 + k) % 36); };
-    events.push_back({n(0), 0, 6, 90});
-    events.push_back({n(4), 0, 6, 80});
-    events.push_back({n(7), 0, 6, 80});
-    events.push_back({EV_CONTROL, 1, 7, static_cast<std::uint8_t>(i % 128)});
-    events.push_back({n(2), 1, 2, 100});
-    events.push_back({EV_PITCH, 1, 0, static_cast<std::uint8_t>(64 + i % 8)});
-    events.push_back({n(9), 1, 3, 70});
-    if (i % 4 == 3) events.push_back({EV_MEASURE_END, 0, 0, 0});
-  }
-  set_tracks(std::vector<std::vector<Event>>(TRACK_COUNT, events));
-}
-
 void start_from_top() {
   screen_mode.store(MODE_COMMAND);
   player_reset();

@@ -32,12 +32,8 @@ void full_song_in_editor() {
 // What the edit screen's loop does for one key.
 void keystroke(int key) {
   handle_edit_key(key);
-  draw_event_list();
-  update_measure_view();
-  draw_held_keys();
-  shown_track = current_track;
-  show_refresh_count();
-  present();
+  draw_track_view();
+  end_refresh();
 }
 
 void BM_EditorCursorKey(benchmark::State& state) {
@@ -96,11 +92,8 @@ void BM_TrackMonitorRefresh(benchmark::State& state) {
     if (image()[p] == EV_END) p = first_event(0) + 4;
     position[0].store(p);
     measure[0].store(m);
-    draw_event_list();
-    update_measure_view();
-    draw_held_keys();
-    show_refresh_count();
-    present();
+    draw_track_view();
+    end_refresh();
   }
   screen_mode.store(MODE_EDIT);
 }

@@ -32,29 +32,6 @@ void record(std::int64_t late_ns) {
   }
 }
 
-// 18 full tracks of chords, single notes, controllers and bends, repeated:
-// an event about every half tick on every track, for as long as the run.
-void make_dense_song() {
-  new_song();
-  image()[SONG_TEMPO] = 240;
-  std::vector<Event> events;
-  events.reserve(MAX_TRACK_EVENTS);
-  events.push_back({EV_REPEAT_START, 0, 0, 0});
-  for (int i = 0; static_cast<int>(events.size()) + 9 <= MAX_TRACK_EVENTS; ++i) {
-    auto n = [&](int k) { return static_cast<std::uint8_t>(48 + (i * 7 + k) % 36); };
-    events.push_back({n(0), 0, 6, 90});
-    events.push_back({n(4), 0, 6, 80});
-    events.push_back({n(7), 0, 6, 80});
-    events.push_back({EV_CONTROL, 1, 7, static_cast<std::uint8_t>(i % 128)});
-    events.push_back({n(2), 1, 2, 100});
-    events.push_back({EV_PITCH, 1, 0, static_cast<std::uint8_t>(64 + i % 8)});
-    events.push_back({n(9), 1, 3, 70});
-    if (i % 4 == 3) events.push_back({EV_MEASURE_END, 0, 0, 0});
-  }
-  events.push_back({EV_REPEAT_END, 0, 0, 0});  // 256 passes
-  set_tracks(std::vector<std::vector<Event>>(TRACK_COUNT, events));
-}
-
 double percentile(const std::vector<std::int64_t>& sorted, double p) {
   const auto i = static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1));
   return static_cast<double>(sorted[i]) / 1e6;
@@ -90,7 +67,8 @@ int main(int argc, char** argv) {
     }
   }
   if (seconds < 1) seconds = 1;
-  make_dense_song();
+  make_dense_song(true);
+  image()[SONG_TEMPO] = 240;
   screen_mode.store(MODE_COMMAND);
   player_reset();
   current_track = 0;

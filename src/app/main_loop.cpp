@@ -12,10 +12,8 @@
 
 namespace {
 
+// The command keys, letters without Shift.
 enum : int {
-  KEY_DEL = 7,
-  KEY_RETURN = 13,
-  KEY_ESC = 27,
   KEY_L = 76,
   KEY_P = 80,
   KEY_Q = 81,

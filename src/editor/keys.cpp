@@ -14,19 +14,7 @@ using namespace editor_detail;
 
 namespace {
 
-enum Key : int {
-  KEY_DEL = 7,
-  KEY_CTRL_K = 11,
-  KEY_RETURN = 13,
-  KEY_INS = 18,
-  KEY_PAGE_UP = 25,
-  KEY_PAGE_DOWN = 26,
-  KEY_ESC = 27,
-  KEY_RIGHT = 28,
-  KEY_LEFT = 29,
-  KEY_UP = 30,
-  KEY_DOWN = 31,
-  KEY_SPACE = 32,
+enum : int {
   KEY_ASTERISK = 42,
   KEY_SLASH = 47,
   KEY_LEFT_BRACKET = 91,

@@ -78,6 +78,24 @@ void clear_picture();
 constexpr int VK_SHIFT_KEY = 16;
 constexpr int VK_CONTROL_KEY = 17;
 
+// Key codes the screens react to (the code in bits 0-7 of a key value).
+enum : int {
+  KEY_DEL = 7,
+  KEY_CTRL_K = 11,
+  KEY_HOME = 12,  // also Clear
+  KEY_RETURN = 13,
+  KEY_INS = 18,
+  KEY_SHIFT_HOME = 23,
+  KEY_PAGE_UP = 25,
+  KEY_PAGE_DOWN = 26,
+  KEY_ESC = 27,
+  KEY_RIGHT = 28,
+  KEY_LEFT = 29,
+  KEY_UP = 30,
+  KEY_DOWN = 31,
+  KEY_SPACE = 32,
+};
+
 constexpr int KEY_QUEUE_SLOTS = 32;  // holds at most 31 keys
 constexpr int KEY_SHIFT_BIT = 256;
 

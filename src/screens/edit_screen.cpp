@@ -8,7 +8,7 @@
 
 namespace {
 
-enum : int { KEY_ESC = 27, KEY_P = 112 };
+constexpr int KEY_P = 112;  // letters come folded to lower case
 
 void point_play() {
   edit_mode = EDIT_OVERWRITE;
@@ -22,15 +22,6 @@ void point_play() {
   screen_mode.store(MODE_EDIT);
   paint_screen();
   shown_track = -1;
-}
-
-void refresh_edit_screen() {
-  draw_event_list();
-  update_measure_view();
-  draw_held_keys();
-  shown_track = current_track;
-  show_refresh_count();
-  present();
 }
 
 }  // namespace
@@ -63,6 +54,7 @@ int run_edit_screen() {
     }
     if (c == KEY_P) point_play();
     handle_edit_key(c);
-    refresh_edit_screen();
+    draw_track_view();
+    end_refresh();
   }
 }

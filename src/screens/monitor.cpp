@@ -15,13 +15,7 @@ std::uint32_t start_pos = 0;
 
 namespace {
 
-enum : int {
-  KEY_HOME = 12,
-  KEY_SHIFT_HOME = 23,
-  KEY_ESC = 27,
-  KEY_SPACE = 32,
-  KEY_N = 110,
-};
+constexpr int KEY_N = 110;
 
 bool all_tracks_ended() {
   for (const auto& e : ended)
@@ -54,12 +48,6 @@ void toggle_pause() {
   }
 }
 
-void refresh_track_monitor() {
-  seen_steps = selected_steps.load();
-  draw_event_list();
-  update_measure_view();
-  draw_held_keys();
-}
 
 }  // namespace
 
@@ -112,11 +100,10 @@ int monitor_step() {
   }
   if (refresh_track) {
     if (c == 0 && selected_steps.load() == seen_steps) return 0;
-    refresh_track_monitor();
+    seen_steps = selected_steps.load();
+    draw_track_view();
   }
-  shown_track = current_track;
-  show_refresh_count();
-  present();
+  end_refresh();
   return 0;
 }
 
@@ -131,6 +118,18 @@ void show_refresh_count() {
   std::snprintf(text, sizeof text, "%2d", refresh_count);
   print_at(78, 24, text, 7);
   refresh_count = (refresh_count + 1) % 64;
+}
+
+void draw_track_view() {
+  draw_event_list();
+  update_measure_view();
+  draw_held_keys();
+}
+
+void end_refresh() {
+  shown_track = current_track;
+  show_refresh_count();
+  present();
 }
 
 int draw_level_bars(int force) {

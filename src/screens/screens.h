@@ -36,6 +36,12 @@ int draw_level_bars(int force);
 // Runs the monitor until play stops; true when the last key carried Shift.
 bool run_monitor();
 void show_refresh_count();
+// The changing part of the edit screen and the track monitor: the event list,
+// the measure view and the held keys, in that order.
+void draw_track_view();
+// How every refresh ends: the track is on screen, the counter moves on and
+// the picture is shown.
+void end_refresh();
 
 // --- Edit screen ---
 
