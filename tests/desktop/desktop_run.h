@@ -27,14 +27,16 @@ inline std::string missing_tool(const std::vector<std::string>& tools) {
   }
   return "";
 }
+#define SKIP_WITHOUT(...)                                                     \
+  if (const std::string missing = missing_tool({__VA_ARGS__}); !missing.empty()) \
+  GTEST_SKIP() << missing << " is not installed (scripts/deps installs it)"
 
 inline pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
                    const std::string& output = "/dev/null") {
-  std::vector<std::string> env_strings = env;
-  for (char** e = environ; *e; ++e) env_strings.emplace_back(*e);
-  std::vector<char*> argv, envp;
+  std::vector<char*> argv, envp;  // env before the test's own environment
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  for (const std::string& e : env_strings) envp.push_back(const_cast<char*>(e.c_str()));
+  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  for (char** e = environ; *e; ++e) envp.push_back(*e);
   argv.push_back(nullptr);
   envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
@@ -59,16 +61,15 @@ inline int wait_exit(pid_t pid, int timeout_ms) {
   return -1;
 }
 
-// A command's standard output; status in *status when given.
-inline std::string command_output(const std::string& command, int* status = nullptr) {
+// A command's standard output.
+inline std::string command_output(const std::string& command) {
   std::string out;
   FILE* p = popen(command.c_str(), "r");
   if (!p) return out;
   char buffer[4096];
   std::size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  const int st = pclose(p);
-  if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  pclose(p);
   return out;
 }
 
@@ -128,7 +129,7 @@ struct RunningProgram {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
   ~RunningProgram() {
-    if (pid > 0 && wait_exit(pid, 0) == -1) wait_exit(pid, 0);
+    if (pid > 0) wait_exit(pid, 0);
   }
   // What the program printed.
   std::string output() const {
@@ -142,18 +143,16 @@ struct RunningProgram {
   void keys(const std::string& names, int delay_ms = 60) const {
     std::system(xdotool("key --delay " + std::to_string(delay_ms) + " " + names).c_str());
   }
-  // Closing the window: SDL takes SIGTERM as the window's close request.
-  int close(int timeout_ms = 15000) {
-    kill(pid, SIGTERM);
-    const int status = wait_exit(pid, timeout_ms);
-    pid = -1;
-    return status;
-  }
   // Waits for main_loop's own end (after Q).
   int wait(int timeout_ms = 15000) {
     const int status = wait_exit(pid, timeout_ms);
     pid = -1;
     return status;
+  }
+  // Closing the window: SDL takes SIGTERM as the window's close request.
+  int close() {
+    kill(pid, SIGTERM);
+    return wait();
   }
   // The window's picture as xwd dumps it (ImageMagick's import can wait
   // forever for an event that a window without a manager never gets).

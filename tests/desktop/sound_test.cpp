@@ -7,6 +7,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "common/run_cli.h"
 #include "common/song_builder.h"
 #include "desktop/desktop_run.h"
 #include "host/headless/headless.h"
@@ -33,29 +34,22 @@ std::string write_song(const TempDir& dir, const char* name, std::uint8_t tempo,
 std::string short_song(const TempDir& dir) {
   return write_song(dir, "short.sqf", 240,
                     {{{EV_PROGRAM, 0, 10, 0},
-                      {EV_TRACK_EXCL, 0, 0, 0},
-                      {EV_CONTINUE, 0, 0x41, 0x10},
-                      {EV_CONTINUE, 0, 0x42, 0x12},
-                      {EV_CONTINUE, 0, 0x83, 0x40},
-                      {EV_CONTINUE, 0, 0x00, 0x7F},
-                      {EV_CONTINUE, 0, 0x00, 0x84},
+                      {EV_TRACK_EXCL, 0, 0, 0}, {EV_CONTINUE, 0, 0x41, 0x10}, {EV_CONTINUE, 0, 0x42, 0x12},
+                      {EV_CONTINUE, 0, 0x83, 0x40}, {EV_CONTINUE, 0, 0x00, 0x7F}, {EV_CONTINUE, 0, 0x00, 0x84},
                       {EV_CONTINUE, 0, 0xF7, 0xF7},
-                      {60, 24, 20, 100},
-                      {EV_CONTROL, 0, 7, 90},
-                      {64, 24, 20, 100},
-                      {67, 48, 40, 110},
+                      {60, 24, 20, 100}, {EV_CONTROL, 0, 7, 90}, {64, 24, 20, 100}, {67, 48, 40, 110},
                       {EV_MEASURE_END, 0, 0, 0}},
                      {{48, 96, 90, 80}}});
 }
 
 // Every message of the song in order, as takto-cli trace lists them.
 std::vector<Bytes> traced(const std::string& song) {
-  std::istringstream lines(command_output(std::string(TAKTO_CLI) + " trace " + song));
+  std::istringstream lines(run_cli("trace " + song).out);
   std::vector<Bytes> messages;
   for (std::string line; std::getline(lines, line);) {
     std::istringstream fields(line);
-    std::string ms, tick, hex;
-    fields >> ms >> tick;
+    std::string hex;
+    fields >> hex >> hex;  // milliseconds and tick
     Bytes bytes;
     while (fields >> hex) bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex, nullptr, 16)));
     if (!bytes.empty()) messages.push_back(bytes);
@@ -116,8 +110,7 @@ struct JackInput {
 };
 
 TEST(DesktopSound, PortGetsWhatTraceListsAndCloseSilences) {
-  const std::string missing = missing_tool({"Xvfb", "xdotool", "jackd", "jack_wait"});
-  if (!missing.empty()) GTEST_SKIP() << missing << " is not installed (scripts/deps installs it)";
+  SKIP_WITHOUT("Xvfb", "xdotool", "jackd", "jack_wait");
   TempDir dir;
   const std::string song = short_song(dir);
   // Long notes at tempo 30: the window is closed while the first sounds.
@@ -163,8 +156,7 @@ int peak_of(const std::vector<std::uint8_t>& raw) {
 // Also run by the ThreadSanitizer build ("Threads"): the audio thread meets
 // the timer thread in the synthesizer.
 TEST(DesktopSynthThreads, RendersTheSong) {
-  const std::string missing = missing_tool({"Xvfb", "xdotool"});
-  if (!missing.empty()) GTEST_SKIP() << missing << " is not installed (scripts/deps installs it)";
+  SKIP_WITHOUT("Xvfb", "xdotool");
   TempDir dir;
   const std::string song = short_song(dir);
   VirtualDisplay display;
