@@ -115,7 +115,8 @@ void BM_ExportMidiPeakMemory(benchmark::State& state) {
   new_song();
   std::vector<Event> events{{EV_REPEAT_START, 0, 0, 0}};
   for (int i = 0; static_cast<int>(events.size()) + 1 < MAX_TRACK_EVENTS; ++i)
-    events.push_back(i % 5 == 4 ? Event{EV_MEASURE_END, 0, 0, 0} : Event{static_cast<std::uint8_t>(60 + i % 12), 1, 1, 100});
+    events.push_back(i % 5 == 4 ? Event{EV_MEASURE_END, 0, 0, 0}
+                                : Event{static_cast<std::uint8_t>(60 + i % 12), 1, 1, 100});
   events.push_back({EV_REPEAT_END, 0, 0, 0});
   set_tracks(std::vector<std::vector<Event>>(TRACK_COUNT, events));
   auto dir = std::filesystem::temp_directory_path();

@@ -8,6 +8,7 @@
 #include "host/headless/headless.h"
 #include "host/screen.h"
 #include "player/player.h"
+#include "screens/internal.h"
 #include "screens/screens.h"
 
 namespace {

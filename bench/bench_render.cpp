@@ -72,8 +72,8 @@ void BM_RenderAgainstFluidSynth(benchmark::State& state) {
     return;
   }
   headless_echo_alerts(false);
-  const std::string base = (std::filesystem::temp_directory_path() / "takto-bench-render-").string() +
-                           std::to_string(::getpid());
+  const std::string base =
+      (std::filesystem::temp_directory_path() / "takto-bench-render-").string() + std::to_string(::getpid());
   std::string song = base + ".sqf";
   const std::string mid = base + ".mid", ours_wav = base + ".wav", peer = base + "-peer.wav";
   if (state.range(0) == 1) {
@@ -87,8 +87,8 @@ void BM_RenderAgainstFluidSynth(benchmark::State& state) {
   }
   bool ok = std::system((cli + " export-midi " + song + " " + mid).c_str()) == 0;
   const std::string render = cli + " render " + song + " " + ours_wav;
-  const std::string fluidsynth = "/usr/bin/fluidsynth -ni -F " + peer + " -r 44100 -o synth.device-id=16 " + font +
-                                 " " + mid + " >/dev/null 2>&1";
+  const std::string fluidsynth =
+      "/usr/bin/fluidsynth -ni -F " + peer + " -r 44100 -o synth.device-id=16 " + font + " " + mid + " >/dev/null 2>&1";
   Took ours, theirs;
   for (auto _ : state) {
     run_timed(render, ours, ok);

@@ -34,11 +34,16 @@ const std::string& full_song_file() {
 
 // Each script quits the program at its end, so no session waits out its tail.
 constexpr const char* scripts[] = {
-    "wait=1000 Q",                                 // main screen, idle
-    "RETURN RETURN RETURN wait=1000 ESC ESC Q",    // edit screen, idle
-    "RETURN RETURN RETURN " "DOWN UP " "DOWN UP " "DOWN UP " "DOWN UP " "DOWN UP "
+    "wait=1000 Q",                               // main screen, idle
+    "RETURN RETURN RETURN wait=1000 ESC ESC Q",  // edit screen, idle
+    "RETURN RETURN RETURN "
+    "DOWN UP "
+    "DOWN UP "
+    "DOWN UP "
+    "DOWN UP "
+    "DOWN UP "
     "PGUP PGDN PGUP PGDN PGUP PGDN PGUP PGDN PGUP PGDN PGUP PGDN PGUP PGDN ESC ESC Q",  // 30 keys a second
-    "P wait=1000 ESC Q",                           // play monitor, all 18 tracks sounding
+    "P wait=1000 ESC Q",  // play monitor, all 18 tracks sounding
 };
 constexpr const char* labels[] = {"main screen", "edit screen", "editor keys", "play monitor"};
 

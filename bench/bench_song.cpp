@@ -10,9 +10,7 @@
 
 namespace {
 
-std::string bench_file() {
-  return (std::filesystem::temp_directory_path() / "takto-bench.sqf").string();
-}
+std::string bench_file() { return (std::filesystem::temp_directory_path() / "takto-bench.sqf").string(); }
 
 void BM_SaveFullSong(benchmark::State& state) {
   headless_echo_alerts(false);

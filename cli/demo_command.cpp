@@ -26,13 +26,11 @@ void note(Track& t, std::uint8_t pitch, std::uint8_t length, std::uint8_t veloci
   t.push_back({pitch, length, static_cast<std::uint8_t>(length - length / 6), velocity});
 }
 // Notes sounding together: all but the last take no time.
-void chord(Track& t, std::initializer_list<std::uint8_t> pitches, std::uint8_t length,
-           std::uint8_t velocity) {
+void chord(Track& t, std::initializer_list<std::uint8_t> pitches, std::uint8_t length, std::uint8_t velocity) {
   std::size_t i = 0;
   for (std::uint8_t p : pitches) {
     ++i;
-    t.push_back({p, i == pitches.size() ? length : std::uint8_t{0},
-                 static_cast<std::uint8_t>(length - 6), velocity});
+    t.push_back({p, i == pitches.size() ? length : std::uint8_t{0}, static_cast<std::uint8_t>(length - 6), velocity});
   }
 }
 void rest(Track& t, std::uint8_t length) { t.push_back({0, length, 0, 0}); }
@@ -44,8 +42,7 @@ void repeat_end(Track& t, std::uint8_t count) { t.push_back({EV_REPEAT_END, coun
 // computed before play and save.
 void same_measure(Track& t, unsigned number) {
   const unsigned ref = number - 1;
-  t.push_back({EV_SAME_MEASURE, static_cast<std::uint8_t>(ref & 255),
-               static_cast<std::uint8_t>((ref >> 8) & 3), 0});
+  t.push_back({EV_SAME_MEASURE, static_cast<std::uint8_t>(ref & 255), static_cast<std::uint8_t>((ref >> 8) & 3), 0});
 }
 
 void melody_measure(Track& t, std::initializer_list<Note> notes) {
@@ -58,7 +55,7 @@ void melody_measure(Track& t, std::initializer_list<Note> notes) {
 Track melody() {
   Track t;
   t.push_back({EV_USER_EXCL0, 0, 0, 0});  // GS reset, before every program change
-  program(t, 73);                          // flute
+  program(t, 73);                         // flute
   rest(t, 4 * QUARTER);
   repeat_start(t);
   measure_end(t);
@@ -179,9 +176,8 @@ int cmd_demo(int argc, char** argv) {
   }
   std::uint8_t* s = image();
   put_text(SONG_TITLE, SONG_TITLE_LEN, "Ode to Joy (L. v. Beethoven) - TAKTO demo");
-  const char* memo[] = {"Theme of the last movement", "of the 9th symphony, 1824.",
-                        "Tr.1 flute: a repeat and two", "same-measure calls.",
-                        "Tr.2 bass, Tr.3 strings,", "Tr.4 drums by rhythm names."};
+  const char* memo[] = {"Theme of the last movement", "of the 9th symphony, 1824.", "Tr.1 flute: a repeat and two",
+                        "same-measure calls.",        "Tr.2 bass, Tr.3 strings,",   "Tr.4 drums by rhythm names."};
   for (std::size_t i = 0; i < std::size(memo); ++i) {
     put_text(SONG_MEMO + SONG_MEMO_LINE * i, SONG_MEMO_LINE, memo[i]);
   }
@@ -197,8 +193,8 @@ int cmd_demo(int argc, char** argv) {
   for (int t = 0; t < 4; ++t) put_text(start[t] + TRACK_MEMO, TRACK_MEMO_LEN, names[t]);
   std::uint8_t* drum_head = image() + start[3];
   drum_head[TRACK_CHANNEL] = 9;
-  drum_head[TRACK_RHYTHM] |= 0x80;    // notes shown by rhythm name
-  drum_head[TRACK_KEY_PLUS] = 0x80;   // never transposed
+  drum_head[TRACK_RHYTHM] |= 0x80;   // notes shown by rhythm name
+  drum_head[TRACK_KEY_PLUS] = 0x80;  // never transposed
   if (!set_events({melody(), bass(), strings(), drums()})) {
     std::fprintf(stderr, "the demo does not fit\n");
     return 1;

@@ -294,14 +294,15 @@ int cmd_export(int argc, char** argv) {
     return 1;
   }
   std::string why;
-  if (!replace_file(out, [&](std::FILE* f) { return write_smf(f, chunks); }, &why)) {
+  if (!replace_file(
+          out, [&](std::FILE* f) { return write_smf(f, chunks); }, &why)) {
     std::fprintf(stderr, "Cannot write %s: %s\n", out.c_str(), why.c_str());
     return 1;
   }
   return 0;
 }
 
-const bool registered = register_command("trace", TRACE_USAGE, cmd_trace) &&
-                        register_command("export-midi", EXPORT_USAGE, cmd_export);
+const bool registered =
+    register_command("trace", TRACE_USAGE, cmd_trace) && register_command("export-midi", EXPORT_USAGE, cmd_export);
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <strings.h>
 #include <vector>
 
 #include "cli/commands.h"
@@ -33,7 +33,7 @@ void on_interrupt(int signal) {
 constexpr const char* RENDER_USAGE =
     "render SONG.sqf OUT.wav [--soundfont PATH] [--rate HZ] [--track N] [--offset BYTES]";
 constexpr int DEFAULT_RATE = 44100;
-constexpr int CHUNK_FRAMES = 4096;   // frames per synthesizer call within a span
+constexpr int CHUNK_FRAMES = 4096;    // frames per synthesizer call within a span
 constexpr int TAIL_SILENCE_MS = 100;  // the render ends after this much silence
 constexpr int TAIL_MAX_MS = 10000;    // and at most this long after the last message
 

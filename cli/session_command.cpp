@@ -62,9 +62,7 @@ bool read_script(const char* keys, std::string& text, std::string& error) {
   std::vector<std::uint8_t> bytes;
   const char* why = nullptr;
   switch (read_whole_file(keys + 1, bytes, MAX_SCRIPT_FILE)) {
-    case ReadStatus::ok:
-      text.assign(bytes.begin(), bytes.end());
-      return true;
+    case ReadStatus::ok: text.assign(bytes.begin(), bytes.end()); return true;
     case ReadStatus::missing: why = "no such file"; break;
     case ReadStatus::directory: why = "a folder"; break;
     case ReadStatus::special: why = "not a regular file"; break;
@@ -99,13 +97,16 @@ void session_timer() {
 bool copy_trace(const char* path, std::string& error) {
   std::rewind(trace_scratch);
   std::string why;
-  bool ok = replace_file(path, [](std::FILE* out) {
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, trace_scratch)) > 0)
-      if (std::fwrite(buf, 1, n, out) != n) return false;
-    return !std::ferror(trace_scratch);
-  }, &why);
+  bool ok = replace_file(
+      path,
+      [](std::FILE* out) {
+        char buf[65536];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, trace_scratch)) > 0)
+          if (std::fwrite(buf, 1, n, out) != n) return false;
+        return !std::ferror(trace_scratch);
+      },
+      &why);
   if (!ok) error = std::string("cannot write ") + path + ": " + why;
   return ok;
 }

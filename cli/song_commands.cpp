@@ -113,9 +113,8 @@ int cmd_resave(int argc, char** argv) {
   return save(argv[2]);
 }
 
-const bool registered = register_command("new", "new OUT.sqf", cmd_new) &&
-                        register_command("check", "check FILE", cmd_check) &&
-                        register_command("dump", "dump FILE", cmd_dump) &&
-                        register_command("resave", "resave IN.sqf OUT.sqf", cmd_resave);
+const bool registered =
+    register_command("new", "new OUT.sqf", cmd_new) && register_command("check", "check FILE", cmd_check) &&
+    register_command("dump", "dump FILE", cmd_dump) && register_command("resave", "resave IN.sqf OUT.sqf", cmd_resave);
 
 }  // namespace

@@ -2,18 +2,13 @@
 # cmake/mingw-w64.cmake: takto.exe on the win32 backend, and the tests that run
 # under Wine (the portable suite as Windows builds it, and the backend's own).
 takto_library(takto_song src/song takto_host)
-takto_library(takto_player src/player takto_song takto_host)
-set(TAKTO_WIN_APP_LIBS)
-foreach(sub IN ITEMS app screens editor)
-  file(GLOB sub_srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${sub}/*.cpp)
-  if(sub_srcs)
-    takto_library(takto_${sub} src/${sub})
-    list(APPEND TAKTO_WIN_APP_LIBS takto_${sub})
-  endif()
-endforeach()
+takto_library(takto_player src/player takto_song)
+takto_library(takto_editor src/editor takto_player)
+takto_library(takto_screens src/screens takto_editor)
+takto_library(takto_app src/app takto_screens)
 
 set(TAKTO_WIN32_SYSTEM_LIBS winmm comdlg32 shell32 ole32 gdi32 user32)
-takto_library(takto_win32 src/host/win32 ${TAKTO_WIN32_SYSTEM_LIBS})
+takto_backend(takto_win32 src/host/win32 takto_host ${TAKTO_WIN32_SYSTEM_LIBS})
 target_compile_definitions(takto_win32 PRIVATE UNICODE _UNICODE)
 
 # The icon is drawn by a script, so the picture lives in the repository as text.
@@ -28,14 +23,8 @@ file(WRITE ${icon_rc} "IDI_ICON1 ICON \"${icon_file}\"\n")
 set_source_files_properties(${icon_rc} PROPERTIES OBJECT_DEPENDS ${icon_file})
 enable_language(RC)
 
-# The program exists once the application's main loop does.
-if(TAKTO_WIN_APP_LIBS)
-  add_executable(takto WIN32 ${icon_rc})
-  target_link_libraries(takto PRIVATE -Wl,--start-group ${TAKTO_WIN_APP_LIBS} takto_player
-                        takto_song takto_win32 takto_host -Wl,--end-group ${TAKTO_WIN32_SYSTEM_LIBS})
-  # The entry point lives in takto_win32; the C runtime, linked last, asks for it too late.
-  target_link_options(takto PRIVATE -Wl,--undefined=WinMain)
-endif()
+add_executable(takto WIN32 ${CMAKE_SOURCE_DIR}/windows/main.cpp ${icon_rc})
+target_link_libraries(takto PRIVATE takto_app takto_win32)
 
 if(TAKTO_TESTS)
   # GoogleTest from Debian's source package, built by the same compiler.
@@ -52,8 +41,7 @@ if(TAKTO_TESTS)
   endforeach()
   add_executable(tests_portable ${portable_tests})
   target_include_directories(tests_portable PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-  target_link_libraries(tests_portable PRIVATE takto_player takto_song takto_headless takto_host
-                        gtest_main)
+  target_link_libraries(tests_portable PRIVATE takto_player takto_headless gtest_main)
   # GCC 12 at -O3 warns of overlapping copies inside std::string that cannot happen.
   target_compile_options(tests_portable PRIVATE -Wno-restrict)
 
@@ -62,7 +50,6 @@ if(TAKTO_TESTS)
   if(win32_tests)
     add_executable(tests_win32 ${win32_tests})
     target_include_directories(tests_win32 PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-    target_link_libraries(tests_win32 PRIVATE -Wl,--start-group takto_win32 takto_host -Wl,--end-group
-                          gtest_main)
+    target_link_libraries(tests_win32 PRIVATE takto_win32 gtest_main)
   endif()
 endif()

@@ -22,10 +22,9 @@
 namespace {
 
 // Keys that do something somewhere, and a few that do nothing.
-constexpr int keys[] = {
-    '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'I', 'N', 'P', 'S', 'L', 'K', 'A', 'Z',
-    13,  27,  32,  8,   9,   33,  34,  35,  36,  37,  38,  39,  40,  45,  46,  12,  28,  29,
-    96,  101, 106, 107, 109, 110, 111, 112, 123, 186, 187, 191, 219, 220, 221, 222, 226, 16, 17};
+constexpr int keys[] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'I', 'N', 'P', 'S', 'L', 'K', 'A', 'Z', 13,
+                        27,  32,  8,   9,   33,  34,  35,  36,  37,  38,  39,  40,  45,  46,  12,  28,  29,  96,  101,
+                        106, 107, 109, 110, 111, 112, 123, 186, 187, 191, 219, 220, 221, 222, 226, 16,  17};
 constexpr std::uint32_t WAIT_STEP_MS = 20;  // waits of 0..140 ms
 
 [[noreturn]] void fail(const char* what, int t) {
@@ -41,8 +40,10 @@ ScriptToken key(int vk) { return ScriptToken{ScriptToken::KEY, vk, {}, 0, {}, {}
 std::vector<ScriptToken> script_from(Reader& in) {
   const std::uint8_t head = in.byte();
   std::vector<ScriptToken> tokens;
-  if (head & 0x80) tokens = {key('1' + head % 9), key(13), key(13), key(13)};
-  else if (head & 0x40) tokens = {key('P')};
+  if (head & 0x80)
+    tokens = {key('1' + head % 9), key(13), key(13), key(13)};
+  else if (head & 0x40)
+    tokens = {key('P')};
   for (int n = head & 0x3F; n > 0 && in.more(); --n) {
     const std::uint8_t b = in.byte();
     ScriptToken t = key(keys[b % (sizeof keys / sizeof keys[0])]);

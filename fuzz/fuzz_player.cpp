@@ -82,8 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int i = 0; i < 150; ++i) {
     std::uint8_t c = in.byte();
     if (c == 0xFF) {
-      if (paused.load()) paused.store(0);
-      else stop_play();  // the play monitor's pause
+      if (paused.load())
+        paused.store(0);
+      else
+        stop_play();  // the play monitor's pause
     }
     player_tick();
     check_player();

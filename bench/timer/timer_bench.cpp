@@ -49,6 +49,7 @@ unsigned host_midi_long(HostMidiHeader*) {
   return 0;
 }
 unsigned host_midi_unprepare(HostMidiHeader*) { return 0; }
+void alert_box(const char* text) { std::fprintf(stderr, "%s\n", text); }
 
 int main(int argc, char** argv) {
   int seconds = 60;
@@ -97,11 +98,9 @@ int main(int argc, char** argv) {
   std::vector<std::int64_t> sorted(lateness.begin(), lateness.begin() + samples.load());
   std::sort(sorted.begin(), sorted.end());
   if (sorted.empty()) return 1;
-  std::printf("%d s, %d busy thread(s), priority %s: %zu wake-ups, %d player ticks, %llu messages\n",
-              seconds, busy, timer_priority(), sorted.size(), tick.load() - first_tick,
-              static_cast<unsigned long long>(sent.load()));
+  std::printf("%d s, %d busy thread(s), priority %s: %zu wake-ups, %d player ticks, %llu messages\n", seconds, busy,
+              timer_priority(), sorted.size(), tick.load() - first_tick, static_cast<unsigned long long>(sent.load()));
   std::printf("lateness ms: p50 %.3f  p99 %.3f  p99.9 %.3f  worst %.3f\n", percentile(sorted, 0.5),
-              percentile(sorted, 0.99), percentile(sorted, 0.999),
-              static_cast<double>(sorted.back()) / 1e6);
+              percentile(sorted, 0.99), percentile(sorted, 0.999), static_cast<double>(sorted.back()) / 1e6);
   return 0;
 }

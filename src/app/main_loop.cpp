@@ -12,14 +12,6 @@
 
 namespace {
 
-// The command keys, letters without Shift.
-enum : int {
-  KEY_L = 76,
-  KEY_P = 80,
-  KEY_Q = 81,
-  KEY_S = 83,
-};
-
 // Play from the start of the current track's song; true when play was
 // stopped with Shift, which opens the edit screen.
 bool play_from_start() {
@@ -51,7 +43,7 @@ int read_number(int x, int y, int max, int& value, const char* format, int width
   bool typed = false;
   for (;;) {
     std::snprintf(line_buffer, LINE_BUFFER_SIZE, format, v);
-    print_at(x, y, line_buffer, 7);
+    print_at(x, y, line_buffer, ATTR_WHITE);
     set_cursor(x + width - 1, y);
     present();
     const int k = get_key();
@@ -77,7 +69,7 @@ int ask_track() {
   screen_mode.store(MODE_COMMAND);
   paint_screen();
   int n = current_track + 1;
-  print_at(0, 2, "TR:", 13);
+  print_at(0, 2, "TR:", ATTR_REVERSE_CYAN);
   const int k = read_number(4, 2, 99, n, "%2d", 2);
   if (k == KEY_RETURN && n >= 1 && n <= TRACK_COUNT) current_track = n - 1;
   return k;
@@ -86,14 +78,16 @@ int ask_track() {
 int ask_position() {
   int m = edit_meas, s = edit_step;
   for (;;) {
-    print_at(30, 0, "  EDIT          ", 14);
-    print_at(8,  2, "MEAS",             13);
-    print_at(16, 2, "             ",    7);
+    // clang-format off
+    print_at(30, 0, "  EDIT          ", ATTR_REVERSE_YELLOW);
+    print_at(8,  2, "MEAS",             ATTR_REVERSE_CYAN);
+    print_at(16, 2, "             ",    ATTR_WHITE);
+    // clang-format on
     const int k = read_number(12, 2, 9999, m, "%4d", 4);
     if (k == KEY_ESC) return KEY_ESC;
     if (k != KEY_RETURN) continue;
     for (;;) {
-      print_at(16, 2, "STEP", 13);
+      print_at(16, 2, "STEP", ATTR_REVERSE_CYAN);
       const int j = read_number(20, 2, 9999, s, "%4d", 4);
       if (j == KEY_ESC) break;
       if (j != KEY_RETURN) continue;

@@ -19,7 +19,8 @@ constexpr int TEXT_COLUMN = 10;  // event texts fill columns 10-29
 
 const char* controller_label(int number) {
   switch (number) {
-    case 0: case 32: return "PG.BANK";
+    case 0:
+    case 32: return "PG.BANK";
     case 1: return "MODULAT";
     case 5: return "PORTA T";
     case 6: return "DATA(M)";
@@ -58,9 +59,7 @@ void put_bytes(int column, const void* bytes, int n) { std::memcpy(line_buffer +
 
 void fill_row(int from, int to) { std::memset(line_buffer + from, ' ', to - from); }
 
-bool rhythm_names_on(int note) {
-  return (rhythm[current_track] & 0x80) != 0 && drum_map[note] != 0;
-}
+bool rhythm_names_on(int note) { return (rhythm[current_track] & RHYTHM_NAMES_SHOWN) != 0 && drum_map[note] != 0; }
 
 // The 20 text bytes of a comment: byte2 and byte3 of it and of the nine
 // events after it, never past the track's end event.
@@ -119,9 +118,9 @@ void format_event() {
   const int a = ev[0], s = ev[1], g = ev[2], v = ev[3];
   char st[4] = "   ";
   if (s != 0) std::snprintf(st, sizeof st, "%3d", s);
-  if (a < 128) {
+  if (is_note(a)) {
     format_note(a, st, g, v);
-  } else if (a >= EV_USER_EXCL0 && a < EV_USER_EXCL0 + 8) {
+  } else if (is_user_exclusive(a)) {
     put(TEXT_COLUMN, "UsrExc%1d %3s %3d %3d ", a - EV_USER_EXCL0, st, g, v);
   } else {
     switch (a) {
@@ -142,8 +141,10 @@ void format_event() {
       case EV_AFTER_K: put(TEXT_COLUMN, "AFTER K.%3s %3d %3d ", st, g, v); break;
       case EV_PITCH: {
         const int w = g + 128 * v - 8192;
-        if (w >= 0) put(TEXT_COLUMN, "PITCH   %3s    %4d ", st, w);
-        else put(TEXT_COLUMN, "PITCH   %3s   -%4d ", st, -w);
+        if (w >= 0)
+          put(TEXT_COLUMN, "PITCH   %3s    %4d ", st, w);
+        else
+          put(TEXT_COLUMN, "PITCH   %3s   -%4d ", st, -w);
         break;
       }
       case EV_MUSIC_KEY: format_music_key(s); break;
@@ -152,7 +153,10 @@ void format_event() {
       case EV_REPEAT_START: put(TEXT_COLUMN, "     [              "); break;
       case EV_SAME_MEASURE: put(TEXT_COLUMN, "========%3d ======= ", same_measure_ref(ev) + 1); break;
       // 19 characters; the row's last column is padded so no older text shows there.
-      case EV_MEASURE_END: put(TEXT_COLUMN, "------ %4d ------- ", walk_total); fill_row(29, 30); break;
+      case EV_MEASURE_END:
+        put(TEXT_COLUMN, "------ %4d ------- ", walk_total);
+        fill_row(29, 30);
+        break;
       case EV_END: fill_row(0, ROW_WIDTH); break;
       default: put(TEXT_COLUMN, "*** UNKNOWN ******* "); break;
     }
@@ -167,14 +171,14 @@ void draw_header_fields() {
   std::memcpy(line_buffer, image() + start[t] + TRACK_MEMO, ROW_WIDTH);
   line_buffer[ROW_WIDTH] = 0;
   clip_double_byte_tail();
-  print_at(0, 1, line_buffer, 6);
+  print_at(0, 1, line_buffer, ATTR_YELLOW);
   std::snprintf(line_buffer, LINE_BUFFER_SIZE, "%2d", t + 1);
-  print_at(4, 2, line_buffer, 7);
+  print_at(4, 2, line_buffer, ATTR_WHITE);
   const int used = (static_cast<int>(track_length(t)) - 48) / 4;
   std::snprintf(line_buffer, LINE_BUFFER_SIZE, "%6d", used);
-  print_at(17, 0, line_buffer, 13);
+  print_at(17, 0, line_buffer, ATTR_REVERSE_CYAN);
   std::snprintf(line_buffer, LINE_BUFFER_SIZE, "%6d", MAX_TRACK_EVENTS - used);
-  print_at(5, 0, line_buffer, 13);
+  print_at(5, 0, line_buffer, ATTR_REVERSE_CYAN);
 }
 
 // Where the player stands in the current track: the calling same-measure
@@ -244,7 +248,7 @@ void draw_event_list() {
     const bool is_cursor = walk_pos == cursor;
     if (is_end) {
       if (!is_cursor || end_drawn) {
-        print_at(0, row, BLANK_ROW, 5);
+        print_at(0, row, BLANK_ROW, ATTR_CYAN);
         continue;
       }
       end_drawn = true;
@@ -266,17 +270,19 @@ void draw_event_list() {
     }
     line_buffer[9] = ':';
     if (is_cursor && !following) {
-      print_at(0, row, line_buffer, 23);
+      print_at(0, row, line_buffer, ATTR_WHITE_UNDERLINED);
       set_cursor(cursor_column, row);
       cursor_row = row;
     } else if (is_cursor) {
-      if (is_end) print_at(0, row, BLANK_ROW, 9);
-      else print_at(0, row, line_buffer, 15);
+      if (is_end)
+        print_at(0, row, BLANK_ROW, ATTR_REVERSE_BLUE);
+      else
+        print_at(0, row, line_buffer, ATTR_REVERSE_WHITE);
     } else if (after_cursor && edit_mode != EDIT_OVERWRITE) {
       // quirk: INSERT blanks the rows below the cursor line.
-      print_at(0, row, BLANK_ROW, 5);
+      print_at(0, row, BLANK_ROW, ATTR_CYAN);
     } else {
-      print_at(0, row, line_buffer, 5);
+      print_at(0, row, line_buffer, ATTR_CYAN);
     }
     if (is_cursor) {
       edit_step = walk_step;
@@ -288,6 +294,6 @@ void draw_event_list() {
   }
   if (!following) {
     if (edit_mode == EDIT_OVERWRITE && cursor_on_end) edit_mode = EDIT_INSERT_EMPTY;
-    print_at(30, 0, edit_mode != EDIT_OVERWRITE ? " INSERT            " : "  EDIT             ", 14);
+    print_at(30, 0, edit_mode != EDIT_OVERWRITE ? " INSERT            " : "  EDIT             ", ATTR_REVERSE_YELLOW);
   }
 }

@@ -28,9 +28,9 @@ extern const char NOTE_NAMES[25];
 
 // --- Editor state ---
 
-extern std::uint32_t edit_pos;   // the event under the edit cursor
-extern std::int32_t edit_meas;   // its measure, 1-based
-extern std::int32_t edit_step;   // its step within the measure, 1-based
+extern std::uint32_t edit_pos;  // the event under the edit cursor
+extern std::int32_t edit_meas;  // its measure, 1-based
+extern std::int32_t edit_step;  // its step within the measure, 1-based
 enum : int { EDIT_OVERWRITE = 0, EDIT_INSERT_EMPTY = 1, EDIT_INSERT_FILLING = 2 };
 extern int edit_mode;
 extern std::uint32_t window_top;  // the event on the list's first row (editing)
@@ -38,7 +38,6 @@ extern int shown_track;           // track whose header fields are drawn; -1 for
 extern int cursor_column;         // 10, 16, 20, 24 or 28: the field under the cursor
 extern int cursor_row;            // text row of the cursor line
 extern int key_shift;             // Shift bit (0 or 1) of the key being handled
-extern int special_choice;        // 0-39, the controller list's chosen entry
 
 // --- Walker: the one way the screens move through current_track ---
 
@@ -50,9 +49,6 @@ extern std::int32_t walk_total;    // ticks of the measure before walk_pos
 void walk_next();
 void walk_back();
 void walk_to_measure_start();
-// Gives the walker correct walk_step and walk_total at p, whose measure is
-// already in walk_measure.
-void walk_recount(std::uint32_t p);
 
 // --- Display ---
 
@@ -77,5 +73,7 @@ bool read_value(int x, int y, int maximum, int& value, const char* format, int w
 // The event at walk_pos becomes a copy of the nearest earlier note of the
 // track (60, 24, 20, 64 when there is none).
 void copy_previous_note();
-// The controller list over the right of the screen; inserts the chosen event.
-void special_controller_menu();
+// Inserts the event code, 0, byte2, byte3 at the cursor (the controller
+// list's choice) and puts the cursor on its third field. Nothing when the
+// track is full.
+void insert_special_event(std::uint8_t code, std::uint8_t byte2, std::uint8_t byte3);

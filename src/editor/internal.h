@@ -4,12 +4,9 @@
 #include <cstdint>
 
 #include "editor/editor.h"
+#include "host/screen.h"
 
 namespace editor_detail {
-
-inline bool is_lead_byte(std::uint8_t b) { return (b >= 0x80 && b < 0xA0) || b >= 0xE0; }
-// A measure ends after these two codes (and before every same-measure event).
-inline bool is_boundary(std::uint8_t code) { return code == EV_SAME_MEASURE || code == EV_MEASURE_END; }
 
 // Replaces a lead byte that stands last in text, its trail cut off, by a space.
 void clip_tail(char* text);

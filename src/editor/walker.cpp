@@ -16,7 +16,6 @@ int shown_track = -1;
 int cursor_column = 10;
 int cursor_row = 4;
 int key_shift = 0;
-int special_choice = 0;
 
 std::uint32_t walk_pos = 0;
 std::int32_t walk_measure = 1;
@@ -46,14 +45,14 @@ void step_next(Walk& w) {
   w.pos += 4;
   while (s[w.pos] == EV_CONTINUE) w.pos += 4;
   const std::uint8_t c = s[w.pos];
-  if (is_boundary(a) || c == EV_SAME_MEASURE) {
+  if (ends_measure(a) || c == EV_SAME_MEASURE) {
     ++w.measure;
     w.step = 1;
     w.total = 0;
-  } else if (a < 240) {
+  } else if (takes_time(a)) {
     w.total += b;
     if (c != EV_REPEAT_END && b != 0) ++w.step;
-  } else if (a == EV_REPEAT_END && c != EV_REPEAT_END && c < EV_SAME_MEASURE) {
+  } else if (a == EV_REPEAT_END && c != EV_REPEAT_END && inside_measure(c)) {
     ++w.step;
   }
 }
@@ -66,7 +65,7 @@ void step_back(Walk& w) {
   while (s[w.pos] == EV_CONTINUE && w.pos > first) w.pos -= 4;
   std::uint32_t y = w.pos + 4;
   while (s[y] == EV_CONTINUE) y += 4;
-  if (is_boundary(s[w.pos]) || s[y] == EV_SAME_MEASURE) --w.measure;
+  if (ends_measure(s[w.pos]) || s[y] == EV_SAME_MEASURE) --w.measure;
 }
 
 void step_to_measure_start(Walk& w) {
@@ -75,7 +74,7 @@ void step_to_measure_start(Walk& w) {
   w.step = 1;
   w.total = 0;
   if (s[w.pos] == EV_SAME_MEASURE) return;
-  while (w.pos > first && !is_boundary(s[w.pos - 4])) w.pos -= 4;
+  while (w.pos > first && !ends_measure(s[w.pos - 4])) w.pos -= 4;
 }
 
 void recount(Walk& w, std::uint32_t p) {
@@ -120,12 +119,6 @@ void walk_back() {
 void walk_to_measure_start() {
   Walk w = load_walker();
   step_to_measure_start(w);
-  store_walker(w);
-}
-
-void walk_recount(std::uint32_t p) {
-  Walk w = load_walker();
-  recount(w, p);
   store_walker(w);
 }
 

@@ -13,9 +13,7 @@ const std::uint8_t glyph_table[GLYPH_COUNT][GLYPH_ROWS] = {
 };
 
 namespace {
-inline std::uint8_t* pixel(int x, int y) {
-  return screen_bitmap + (PICTURE_HEIGHT - 1 - y) * PICTURE_WIDTH + x;
-}
+inline std::uint8_t* pixel(int x, int y) { return screen_bitmap + (PICTURE_HEIGHT - 1 - y) * PICTURE_WIDTH + x; }
 
 // Callers pass coordinates of 0 or more; anything else is clipped away here so
 // that no coordinate can reach outside the picture.

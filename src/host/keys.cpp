@@ -17,24 +17,23 @@ struct Punctuation {
 };
 // Japanese 106/109-key layout.
 constexpr Punctuation punctuation[] = {
-    {186, 58, 42, 0},  {187, 59, 43, 0},  {188, 44, 60, 0},   {189, 45, 61, 0},
-    {190, 46, 62, 0},  {191, 47, 63, 0},  {192, 64, 96, 0},   {219, 91, 123, 27},
-    {220, 92, 124, 28}, {221, 93, 125, 29}, {222, 94, 126, 30}, {226, 92, 95, 31},
+    {186, 58, 42, 0}, {187, 59, 43, 0},   {188, 44, 60, 0},   {189, 45, 61, 0},   {190, 46, 62, 0},   {191, 47, 63, 0},
+    {192, 64, 96, 0}, {219, 91, 123, 27}, {220, 92, 124, 28}, {221, 93, 125, 29}, {222, 94, 126, 30}, {226, 92, 95, 31},
 };
 }  // namespace
 
 int translate_key(int vk, int shift, int ctrl) {
   switch (vk) {
-    case 33: return 25;  // Page Up
-    case 34: return 26;  // Page Down
-    case 35: return 1;   // End
+    case 33: return 25;               // Page Up
+    case 34: return 26;               // Page Down
+    case 35: return 1;                // End
     case 36: return shift ? 23 : 12;  // Home
-    case 37: return 29;  // Left
-    case 38: return 30;  // Up
-    case 39: return 28;  // Right
-    case 40: return 31;  // Down
-    case 45: return 18;  // Insert
-    case 46: return 7;   // Delete
+    case 37: return 29;               // Left
+    case 38: return 30;               // Up
+    case 39: return 28;               // Right
+    case 40: return 31;               // Down
+    case 45: return 18;               // Insert
+    case 46: return 7;                // Delete
     case 106: return 42;
     case 107: return 43;
     case 109: return 45;

@@ -119,8 +119,7 @@ bool write_in_place(int fd, const std::function<bool(std::FILE*)>& write, std::s
 
 }  // namespace
 
-bool replace_file(const std::string& target, const std::function<bool(std::FILE*)>& write,
-                  std::string* error) {
+bool replace_file(const std::string& target, const std::function<bool(std::FILE*)>& write, std::string* error) {
   if (target.empty()) return fail(error, "no file name");
   ignore_file_size_signal();
   struct stat old;
@@ -242,8 +241,7 @@ ReadStatus read_whole_file(const char* name, std::vector<std::uint8_t>& out, std
 
 namespace fs = std::filesystem;
 
-bool replace_file(const std::string& target, const std::function<bool(std::FILE*)>& write,
-                  std::string* error) {
+bool replace_file(const std::string& target, const std::function<bool(std::FILE*)>& write, std::string* error) {
   std::error_code ec;
   if (target.empty()) return fail(error, "no file name");
   const fs::path target_path = host_path(target.c_str());

@@ -27,6 +27,25 @@ constexpr std::uint8_t ATTR_REVERSE = 8;
 constexpr std::uint8_t ATTR_UNDERLINE = 16;
 constexpr std::uint8_t ATTR_TRAIL = 32;  // kept by print_at, ignored when drawing
 
+// The attributes the screens use: a colour, on its own or in reverse (black
+// text on that colour).
+enum : int {
+  ATTR_CYAN = 5,
+  ATTR_YELLOW = 6,
+  ATTR_WHITE = 7,
+  ATTR_REVERSE_BLUE = 9,
+  ATTR_REVERSE_RED = 10,
+  ATTR_REVERSE_MAGENTA = 11,
+  ATTR_REVERSE_GREEN = 12,
+  ATTR_REVERSE_CYAN = 13,
+  ATTR_REVERSE_YELLOW = 14,
+  ATTR_REVERSE_WHITE = 15,
+  ATTR_WHITE_UNDERLINED = 23,
+};
+
+// A Shift-JIS byte that starts a double-byte character.
+inline bool is_lead_byte(std::uint8_t b) { return (b >= 0x80 && b <= 0x9F) || b >= 0xE0; }
+
 // The character and attribute planes (cell (x, y) is element y * 80 + x, the
 // plane runs on linearly from (79, y) to (0, y + 1)) and the cursor. Written
 // by the application thread; the blink phase by the window thread. All access
@@ -34,7 +53,7 @@ constexpr std::uint8_t ATTR_TRAIL = 32;  // kept by print_at, ignored when drawi
 struct TextScreen {
   std::uint8_t chars[SCREEN_CELLS];
   std::uint8_t attrs[SCREEN_CELLS];
-  int cursor_x;     // -1: no cursor shown
+  int cursor_x;  // -1: no cursor shown
   int cursor_y;
   int blink_phase;  // 1: the cursor cell is shown with its reverse bit inverted
 };
@@ -60,8 +79,6 @@ void init_text_screen();
 // Draws text (zero-terminated Shift-JIS) at cell (x, y) and stores its bytes
 // and attributes into the planes. Never writes outside the planes or picture.
 void print_at(int x, int y, const char* text, int attr);
-// Draws text at cell (x, y) without touching the planes.
-void draw_text(int x, int y, const char* text, int attr);
 // Moves the cursor to cell (x, y); x = -1 hides it.
 void set_cursor(int x, int y);
 // One blink step (window thread).
@@ -78,7 +95,9 @@ void clear_picture();
 constexpr int VK_SHIFT_KEY = 16;
 constexpr int VK_CONTROL_KEY = 17;
 
-// Key codes the screens react to (the code in bits 0-7 of a key value).
+// Key codes the screens react to (the code in bits 0-7 of a key value). The
+// command menu reads letters as they come (upper case); the play monitor and
+// the edit screen fold them to lower case first.
 enum : int {
   KEY_DEL = 7,
   KEY_CTRL_K = 11,
@@ -94,6 +113,18 @@ enum : int {
   KEY_UP = 30,
   KEY_DOWN = 31,
   KEY_SPACE = 32,
+  KEY_ASTERISK = 42,
+  KEY_SLASH = 47,
+  KEY_L = 76,
+  KEY_P = 80,
+  KEY_Q = 81,
+  KEY_S = 83,
+  KEY_LEFT_BRACKET = 91,
+  KEY_BACKSLASH = 92,  // the yen key too
+  KEY_RIGHT_BRACKET = 93,
+  KEY_LOWER_I = 105,
+  KEY_LOWER_N = 110,
+  KEY_LOWER_P = 112,
 };
 
 constexpr int KEY_QUEUE_SLOTS = 32;  // holds at most 31 keys

@@ -15,10 +15,10 @@ std::uint8_t* screen_bitmap = own_bitmap;
 std::mutex screen_lock;
 
 const std::uint8_t colour_table[16][3] = {
-    {0, 0, 0},     {255, 255, 255}, {255, 255, 0}, {0, 255, 0},   //
+    {0, 0, 0},       {255, 255, 255}, {255, 255, 0}, {0, 255, 0},    //
     {255, 255, 255}, {255, 255, 255}, {255, 255, 0}, {255, 0, 255},  //
-    {0, 0, 0},     {0, 0, 255},     {255, 0, 0},   {255, 0, 255},  //
-    {0, 255, 0},   {0, 255, 255},   {255, 255, 0}, {255, 255, 255},
+    {0, 0, 0},       {0, 0, 255},     {255, 0, 0},   {255, 0, 255},  //
+    {0, 255, 0},     {0, 255, 255},   {255, 255, 0}, {255, 255, 255},
 };
 
 int text_colour_index(int colour) {
@@ -33,8 +33,6 @@ int text_colour_index(int colour) {
 }
 
 namespace {
-bool is_lead_byte(std::uint8_t b) { return (b >= 0x80 && b <= 0x9F) || b >= 0xE0; }
-
 void draw_text_locked(int x, int y, const char* text, int attr) {
   const std::size_t len = std::strlen(text);
   if (len == 0) return;
@@ -99,11 +97,6 @@ void init_text_screen() {
   text_screen.cursor_y = 0;
   text_screen.blink_phase = 0;
   std::memset(screen_bitmap, 0, PICTURE_SIZE);
-}
-
-void draw_text(int x, int y, const char* text, int attr) {
-  std::lock_guard<std::mutex> hold(screen_lock);
-  draw_text_locked(x, y, text, attr);
 }
 
 void print_at(int x, int y, const char* text, int attr) {

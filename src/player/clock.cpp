@@ -44,11 +44,11 @@ bool clock_runs(std::uint8_t m) { return m == MODE_TRACK_MONITOR || m == MODE_PL
 
 // Runs the handler of the current event; true when it ended the track.
 bool dispatch() {
-  if (code < 128) {
+  if (is_note(code)) {
     play_note();
     return false;
   }
-  if (code >= EV_USER_EXCL0 && code < EV_USER_EXCL0 + USER_EXCLUSIVE_COUNT) {
+  if (is_user_exclusive(code)) {
     send_user_exclusive();
     return false;
   }
@@ -109,7 +109,7 @@ void player_detail::run_step(int t) {
   work_measure = measure[t].load(std::memory_order_relaxed);
   int budget = STEP_EVENT_LIMIT;
   for (;;) {
-    play_flag = (mode[t] & 9) == 0;
+    play_flag = (mode[t] & (TRACK_NOTES_MUTED | TRACK_CHANNEL_OFF)) == 0;
     const std::int32_t time = fetch_event(budget);
     if (dispatch()) {
       ended[t].store(1, std::memory_order_relaxed);

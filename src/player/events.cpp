@@ -86,7 +86,7 @@ void play_note() {
   if (deferring || seek_target.load(relaxed) != 0 || byte2 == 0 || byte3 == 0 || !play_flag) return;
   const int t = work_track;
   std::uint8_t note = code;
-  if (!(key_plus[t] & 0x80)) note = static_cast<std::uint8_t>(code + play_bias + key_plus[t]) & 0x7F;
+  if (!(key_plus[t] & KEY_PLUS_NONE)) note = static_cast<std::uint8_t>(code + play_bias + key_plus[t]) & 0x7F;
   NoteSlot* row = slots[t];
   NoteSlot* slot = nullptr;
   NoteSlot* free_slot = nullptr;
@@ -143,9 +143,9 @@ void change_channel() {
   sounding[t].store(0, relaxed);
   if (byte2 != 0) {
     channel[t].store(static_cast<std::uint8_t>((byte2 - 1) & 15), relaxed);
-    mode[t] &= static_cast<std::uint8_t>(~8);
+    mode[t] &= static_cast<std::uint8_t>(~TRACK_CHANNEL_OFF);
   } else {
-    mode[t] |= 8;
+    mode[t] |= TRACK_CHANNEL_OFF;
   }
 }
 
@@ -159,8 +159,11 @@ void player_detail::channel_aftertouch() { send_short(midi_message(status(0xD0),
 
 void player_detail::control_change() {
   if (deferring) {
-    int which = byte2 == 1 ? DEFER_MODULATION : byte2 == 7 ? DEFER_VOLUME : byte2 == 10 ? DEFER_PAN
-              : byte2 == 11 ? DEFER_EXPRESSION : -1;
+    int which = byte2 == 1    ? DEFER_MODULATION
+                : byte2 == 7  ? DEFER_VOLUME
+                : byte2 == 10 ? DEFER_PAN
+                : byte2 == 11 ? DEFER_EXPRESSION
+                              : -1;
     if (which >= 0) {
       (*deferring)[work_track][which] = byte3;
       return;
@@ -182,9 +185,7 @@ void player_detail::pitch_bend() {
   send_short(midi_message(status(0xE0), byte2, byte3));
 }
 
-void player_detail::music_key() {
-  key_value.store((12 - TONIC_PITCH[step & 15]) % 12, relaxed);
-}
+void player_detail::music_key() { key_value.store((12 - TONIC_PITCH[step & 15]) % 12, relaxed); }
 
 void send_user_exclusive() {
   const std::uint8_t* entry =

@@ -54,8 +54,7 @@ void same_measure() {
     set_return(0);
     return;
   }
-  if (work_position != first_event(work_track) && s[work_position - 4] < EV_SAME_MEASURE)
-    ++work_measure;
+  if (work_position != first_event(work_track) && inside_measure(s[work_position - 4])) ++work_measure;
   set_return(work_position);
   std::uint32_t target = link_target(work_position);
   for (int links = 1;; ++links) {

@@ -13,8 +13,7 @@ extern std::uint32_t last_event[TRACK_COUNT];
 
 // Values held back while positioning: modulation, volume, pan, expression,
 // bend LSB, bend MSB; -1 = none.
-enum { DEFER_MODULATION, DEFER_VOLUME, DEFER_PAN, DEFER_EXPRESSION, DEFER_BEND_LSB, DEFER_BEND_MSB,
-       DEFER_COUNT };
+enum { DEFER_MODULATION, DEFER_VOLUME, DEFER_PAN, DEFER_EXPRESSION, DEFER_BEND_LSB, DEFER_BEND_MSB, DEFER_COUNT };
 using DeferredTable = int[TRACK_COUNT][DEFER_COUNT];
 // Non-null only during prepare_play's silent ticks: notes are skipped and
 // those values recorded here instead of sent.
@@ -29,7 +28,7 @@ inline std::int32_t fetch_event(int& budget) {
   step = ev[1];
   byte2 = ev[2];
   byte3 = ev[3];
-  std::int32_t time = code < 240 ? step : 0;
+  std::int32_t time = ticks_of(code, step);
   if (time != 0) {
     budget = STEP_EVENT_LIMIT;
   } else if (--budget == 0) {

@@ -39,8 +39,8 @@ extern std::atomic<std::uint32_t> seek_target;
 extern std::uint32_t next_tick_ms;  // clock reading after which the next tick is due
 extern std::uint32_t remainder_us;  // microseconds not yet carried into next_tick_ms
 extern std::atomic<std::uint32_t> us_per_tick;
-extern std::uint32_t base_tempo;             // song tempo, quarter notes per minute
-extern std::atomic<std::int32_t> tick;       // counts the ticks that ran
+extern std::uint32_t base_tempo;                  // song tempo, quarter notes per minute
+extern std::atomic<std::int32_t> tick;            // counts the ticks that ran
 extern std::atomic<std::int32_t> selected_steps;  // steps of current_track; the screens clear it
 
 // --- Per track (index 0-17) ---
@@ -52,11 +52,15 @@ extern std::atomic<std::int32_t> measure[TRACK_COUNT];    // measure being playe
 extern std::atomic<std::uint8_t> ended[TRACK_COUNT];
 
 // Channel state.
-extern std::uint8_t play_bias;            // header byte 453
-extern std::atomic<std::int32_t> key_value;  // key shown on the screens, 0-11
+extern std::uint8_t play_bias;                          // header byte 453
+extern std::atomic<std::int32_t> key_value;             // key shown on the screens, 0-11
 extern std::atomic<std::uint8_t> channel[TRACK_COUNT];  // 0-15
-extern std::uint8_t key_plus[TRACK_COUNT];  // bit 7: rhythm track, not transposed
-extern std::uint8_t mode[TRACK_COUNT];      // bit 0 muted, bit 3 channel off
+extern std::uint8_t key_plus[TRACK_COUNT];              // bit 7: rhythm track, not transposed
+extern std::uint8_t mode[TRACK_COUNT];                  // head byte 7: the bits below
+// A track's notes sound only while both mode bits are clear; the MIDI
+// channel change event sets and clears the second.
+constexpr std::uint8_t TRACK_NOTES_MUTED = 1;
+constexpr std::uint8_t TRACK_CHANNEL_OFF = 8;
 
 constexpr int SLOT_COUNT = 16;
 struct NoteSlot {
@@ -85,9 +89,9 @@ extern int repeat_depth[TRACK_COUNT];
 extern RepeatEntry repeat_stack[TRACK_COUNT][MAX_REPEAT_DEPTH];
 
 // Set up by player_reset for the screens.
-extern std::uint32_t drum_map[128];  // note -> image offset of its rhythm-name entry, 0 = none
-extern std::uint8_t rhythm[TRACK_COUNT];     // copy of head byte 3; bit 7 toggled by the monitor
-extern std::int8_t step_plus[TRACK_COUNT];   // copy of head byte 6
+extern std::uint32_t drum_map[128];         // note -> image offset of its rhythm-name entry, 0 = none
+extern std::uint8_t rhythm[TRACK_COUNT];    // copy of head byte 3; bit 7 toggled by the monitor
+extern std::int8_t step_plus[TRACK_COUNT];  // copy of head byte 6
 
 // --- Operations ---
 

@@ -27,7 +27,7 @@ void player_reset() {
     std::uint32_t entry = SONG_RHYTHM_NAMES + RHYTHM_NAME_SIZE * j;
     // A name for a note above 127 names no note.
     std::uint8_t note = s[entry + RHYTHM_NAME_NOTE];
-    if (note < 128) drum_map[note] = entry;
+    if (is_note(note)) drum_map[note] = entry;
   }
 
   rebuild_track_table();
@@ -72,8 +72,7 @@ void find_start_tick() {
   int budget = STEP_EVENT_LIMIT;
   // A start point behind an enormous repeated section would take days to
   // reach; the scan stops early there and play starts where it stopped.
-  for (int events = 0; work_position - start[s] < target && events < SCAN_EVENT_LIMIT &&
-                       at < START_TICK_LIMIT;
+  for (int events = 0; work_position - start[s] < target && events < SCAN_EVENT_LIMIT && at < START_TICK_LIMIT;
        ++events) {
     const std::int32_t time = fetch_event(budget);
     if (code == EV_REPEAT_END) {

@@ -4,17 +4,16 @@
 #include "host/host.h"
 #include "host/screen.h"
 #include "player/player.h"
+#include "screens/internal.h"
 #include "screens/screens.h"
 
 namespace {
-
-constexpr int KEY_P = 112;  // letters come folded to lower case
 
 void point_play() {
   edit_mode = EDIT_OVERWRITE;
   start_track = current_track;
   start_pos = edit_pos;
-  print_at(30, 0, "     POINT PLAY", 14);
+  print_at(30, 0, "     POINT PLAY", ATTR_REVERSE_YELLOW);
   shown_track = -1;
   start_play(edit_pos - start[current_track], MODE_TRACK_MONITOR);
   paint_screen();
@@ -52,9 +51,20 @@ int run_edit_screen() {
       edit_mode = EDIT_OVERWRITE;
       locate_edit_pos();
     }
-    if (c == KEY_P) point_play();
-    handle_edit_key(c);
-    draw_track_view();
-    end_refresh();
+    if (c == KEY_LOWER_P) point_play();
+    edit_screen_key(c);
+    if (refresh_edit_screen(c)) end_refresh();
   }
+}
+
+void edit_screen_key(int key) {
+  if (key == KEY_SLASH)
+    run_controller_list();
+  else
+    handle_edit_key(key);
+}
+
+bool refresh_edit_screen(int) {
+  draw_track_view();
+  return true;
 }

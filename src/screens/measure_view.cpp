@@ -5,6 +5,7 @@
 #include "editor/editor.h"
 #include "host/screen.h"
 #include "player/player.h"
+#include "screens/internal.h"
 #include "screens/screens.h"
 
 int view_column = 0;
@@ -20,12 +21,11 @@ constexpr int GRAPH_BOTTOM = 381;
 
 // Treble clef in rows 0-44, bass clef in rows 45-65; the FFFF rows fall on staff lines.
 constexpr std::uint16_t CLEF[66] = {
-    0x00E0, 0x01E0, 0x01E0, 0x03F0, 0x0390, 0x0710, 0x0710, 0x0710, 0x0610, 0xFFFF, 0x0630,
-    0x0670, 0x02E0, 0x03E0, 0x03E0, 0xFFFF, 0x07C0, 0x0F80, 0x1F80, 0x3D80, 0x7980, 0xFFFF,
-    0xF3F8, 0xE7FC, 0xEECE, 0xCCC7, 0xC863, 0xFFFF, 0xE863, 0x7666, 0x3324, 0x19AC, 0x0E38,
-    0xFFFF, 0x0020, 0x0020, 0x0F10, 0x0F10, 0x1F90, 0x0F10, 0x0F10, 0x0420, 0x03C0, 0x0000,
-    0x0000, 0xFFFF, 0x0F80, 0x31C2, 0x60E7, 0xF072, 0xFC70, 0xFFFF, 0xFC70, 0x7C72, 0x1077,
-    0x0072, 0x00E0, 0xFFFF, 0x01C0, 0x0380, 0x0300, 0x0600, 0x0C00, 0xFFFF, 0x7000, 0xC000};
+    0x00E0, 0x01E0, 0x01E0, 0x03F0, 0x0390, 0x0710, 0x0710, 0x0710, 0x0610, 0xFFFF, 0x0630, 0x0670, 0x02E0, 0x03E0,
+    0x03E0, 0xFFFF, 0x07C0, 0x0F80, 0x1F80, 0x3D80, 0x7980, 0xFFFF, 0xF3F8, 0xE7FC, 0xEECE, 0xCCC7, 0xC863, 0xFFFF,
+    0xE863, 0x7666, 0x3324, 0x19AC, 0x0E38, 0xFFFF, 0x0020, 0x0020, 0x0F10, 0x0F10, 0x1F90, 0x0F10, 0x0F10, 0x0420,
+    0x03C0, 0x0000, 0x0000, 0xFFFF, 0x0F80, 0x31C2, 0x60E7, 0xF072, 0xFC70, 0xFFFF, 0xFC70, 0x7C72, 0x1077, 0x0072,
+    0x00E0, 0xFFFF, 0x01C0, 0x0380, 0x0300, 0x0600, 0x0C00, 0xFFFF, 0x7000, 0xC000};
 
 void set_pixel_bits(int x, int y, std::uint8_t bits) {
   if (x < 0 || x >= PICTURE_WIDTH || y < 0 || y >= PICTURE_HEIGHT) return;
@@ -147,9 +147,9 @@ void update_measure_view() {
     set_pen(3, 0);
     fill_rect(240, 64, 639, 382);
     draw_measure();
-    char tonic[3] = {NOTE_NAMES[2 * ((12 - key_value.load()) % 12)],
-                     NOTE_NAMES[2 * ((12 - key_value.load()) % 12) + 1], 0};
-    print_at(32, 6, tonic, 7);
+    char tonic[3] = {NOTE_NAMES[2 * ((12 - key_value.load()) % 12)], NOTE_NAMES[2 * ((12 - key_value.load()) % 12) + 1],
+                     0};
+    print_at(32, 6, tonic, ATTR_WHITE);
   }
   if (MEASURE_X + s != view_column) {
     if (view_column != 0) invert_column(view_column);
@@ -157,7 +157,7 @@ void update_measure_view() {
     invert_column(view_column);
     char text[12];
     std::snprintf(text, sizeof text, "%3d", s);
-    print_at(26, 2, text, 7);
+    print_at(26, 2, text, ATTR_WHITE);
   }
 }
 
@@ -174,8 +174,8 @@ void draw_measure() {
   int x = MEASURE_X;
   for (std::uint32_t p = walk_pos; p <= last && x <= LAST_X; p += 4) {
     const int c = s[p], t = s[p + 1], g = s[p + 2], v = s[p + 3];
-    int advance = c < 240 ? t : 0;
-    if (c < 128 && g != 0 && v != 0) {
+    int advance = ticks_of(c, t);
+    if (is_note(c) && g != 0 && v != 0) {
       draw_note(x, c, g, v);
     } else if (c == EV_TEMPO) {
       tempo.point(x, curve_value(g));
@@ -213,16 +213,18 @@ void draw_held_keys() {
   // quirk: the scan stops at the display point, so a chord's later notes are not marked.
   for (std::uint32_t q = walk_pos; q <= last; q += 4) {
     const int c = s[q], t = s[q + 1];
-    if (c >= EV_SAME_MEASURE) break;
-    if (c < 128 && s[q + 2] != 0 && s[q + 3] != 0) remaining[c] = s[q + 2];
+    if (!inside_measure(c)) break;
+    if (is_note(c) && s[q + 2] != 0 && s[q + 3] != 0) remaining[c] = s[q + 2];
     if (q == p) break;
-    if (c < 240 && t != 0) {
+    if (ticks_of(c, t) != 0) {
       for (int& r : remaining) r = r > t ? r - t : 0;
     }
   }
   for (int note = 36; note <= 100; ++note) {
-    if (remaining[note] != 0) mark_key(note);
-    else unmark_key(note);
+    if (remaining[note] != 0)
+      mark_key(note);
+    else
+      unmark_key(note);
   }
 }
 

@@ -5,6 +5,7 @@
 #include "host/host.h"
 #include "host/screen.h"
 #include "player/player.h"
+#include "screens/internal.h"
 #include "screens/screens.h"
 
 std::int32_t drawn_tick = -1;
@@ -14,8 +15,6 @@ int start_track = 0;
 std::uint32_t start_pos = 0;
 
 namespace {
-
-constexpr int KEY_N = 110;
 
 bool all_tracks_ended() {
   for (const auto& e : ended)
@@ -42,12 +41,11 @@ void toggle_pause() {
   paused.store(now);
   if (now == 1) {
     silence_sounding_notes();
-    print_at(30, 0, "        STOP       ", 11);
+    print_at(30, 0, "        STOP       ", ATTR_REVERSE_MAGENTA);
   } else {
-    print_at(30, 0, "        PLAY       ", 14);
+    print_at(30, 0, "        PLAY       ", ATTR_REVERSE_YELLOW);
   }
 }
-
 
 }  // namespace
 
@@ -87,24 +85,23 @@ int monitor_step() {
   }
   if (c == KEY_HOME) toggle_pause();
   if (c == KEY_ESC || c == KEY_SHIFT_HOME) return stop(c);
-  if (c == KEY_N && screen_mode.load() == MODE_TRACK_MONITOR) rhythm[current_track] ^= 0x80;
-  bool refresh_track = true;
-  if (screen_mode.load() == MODE_PLAY_MONITOR) {
-    if (shown_track == current_track) {
-      if (draw_level_bars(c) == 0 && c == 0) return 0;
-      refresh_track = false;
-    } else {
-      screen_mode.store(MODE_TRACK_MONITOR);
-      paint_screen();
-    }
+  if (c == KEY_LOWER_N && screen_mode.load() == MODE_TRACK_MONITOR) rhythm[current_track] ^= RHYTHM_NAMES_SHOWN;
+  // A track chosen in the play monitor is shown in the track monitor.
+  if (screen_mode.load() == MODE_PLAY_MONITOR && shown_track != current_track) {
+    screen_mode.store(MODE_TRACK_MONITOR);
+    paint_screen();
   }
-  if (refresh_track) {
-    if (c == 0 && selected_steps.load() == seen_steps) return 0;
-    seen_steps = selected_steps.load();
-    draw_track_view();
-  }
-  end_refresh();
+  if (screen_of(screen_mode.load()).refresh(c)) end_refresh();
   return 0;
+}
+
+bool refresh_play_monitor(int key) { return draw_level_bars(key) != 0 || key != 0; }
+
+bool refresh_track_monitor(int key) {
+  if (key == 0 && selected_steps.load() == seen_steps) return false;
+  seen_steps = selected_steps.load();
+  draw_track_view();
+  return true;
 }
 
 bool run_monitor() {
@@ -116,7 +113,7 @@ bool run_monitor() {
 void show_refresh_count() {
   char text[4];
   std::snprintf(text, sizeof text, "%2d", refresh_count);
-  print_at(78, 24, text, 7);
+  print_at(78, 24, text, ATTR_WHITE);
   refresh_count = (refresh_count + 1) % 64;
 }
 

@@ -1,10 +1,11 @@
-// The painter: every screen's fixed layout, and the main screen.
+// The layouts of the four screens, and the screen table.
 #include <cstdio>
 #include <cstring>
 
 #include "editor/editor.h"
 #include "host/screen.h"
 #include "player/player.h"
+#include "screens/internal.h"
 #include "screens/screens.h"
 
 namespace {
@@ -23,23 +24,25 @@ void put_song_text(int at, std::size_t offset, std::size_t n) {
 
 // The block shows these fixed values whatever the song holds.
 void draw_song_header() {
-  print_at(0,  3, "              ", 14);
-  print_at(0,  4, "TEMPO    :",     13);
-  print_at(0,  5, "PLAY BIAS:",     13);
-  print_at(0,  6, "KEY  :",         13);
-  print_at(0,  7, "BEAT    :",      13);
-  print_at(14, 3, " ",               7);
-  print_at(15, 3, "               ", 9);
-  print_at(15, 4, "MIDI THRU:",     13);
-  print_at(15, 5, "SYNC MODE:",     13);
-  print_at(15, 6, "REC INPUT:",     13);
-  print_at(10, 4, "120 ",            7);
-  print_at(10, 5, "  0 ",            7);
-  print_at(6,  6, "C MAJOR ",        7);
-  print_at(9,  7, " 4/4 ",           7);
-  print_at(25, 4, " OFF ",           7);
-  print_at(25, 5, " INT ",           7);
-  print_at(25, 6, " MPU ",           7);
+  // clang-format off
+  print_at(0,  3, "              ", ATTR_REVERSE_YELLOW);
+  print_at(0,  4, "TEMPO    :",     ATTR_REVERSE_CYAN);
+  print_at(0,  5, "PLAY BIAS:",     ATTR_REVERSE_CYAN);
+  print_at(0,  6, "KEY  :",         ATTR_REVERSE_CYAN);
+  print_at(0,  7, "BEAT    :",      ATTR_REVERSE_CYAN);
+  print_at(14, 3, " ",               ATTR_WHITE);
+  print_at(15, 3, "               ", ATTR_REVERSE_BLUE);
+  print_at(15, 4, "MIDI THRU:",     ATTR_REVERSE_CYAN);
+  print_at(15, 5, "SYNC MODE:",     ATTR_REVERSE_CYAN);
+  print_at(15, 6, "REC INPUT:",     ATTR_REVERSE_CYAN);
+  print_at(10, 4, "120 ",            ATTR_WHITE);
+  print_at(10, 5, "  0 ",            ATTR_WHITE);
+  print_at(6,  6, "C MAJOR ",        ATTR_WHITE);
+  print_at(9,  7, " 4/4 ",           ATTR_WHITE);
+  print_at(25, 4, " OFF ",           ATTR_WHITE);
+  print_at(25, 5, " INT ",           ATTR_WHITE);
+  print_at(25, 6, " MPU ",           ATTR_WHITE);
+  // clang-format on
   set_pen(15, 13);
   draw_vline(111, 64, 128);
   draw_hline(0, 111, 128);
@@ -48,36 +51,49 @@ void draw_song_header() {
 }
 
 void draw_play_monitor_layout() {
-  print_at(35, 3, "[CLR]   PAUSE     [HOME] JUMP TO EDITOR", 7);
-  print_at(35, 4, "[=]     MUTE      [+]/[-] TEMPO UP/DOWN", 7);
-  print_at(35, 5, "[SPACE] PLAY MONITOR",                    7);
-  print_at(35, 6, "[1]-[9],[SHIFT]+[0]-[8] TRACK MONITOR",   7);
-  print_at(35, 7, "[ROLL UP]/[ROLL DOWN]   VALUE UP/DOWN",   7);
-  print_at(0,  9, "TRACK  :  1   2   3   4   5   6   7   8   9  10", 15);
-  print_at(47, 9, "  11  12  13  14  15  16  17  18 ",                15);
+  // clang-format off
+  print_at(35, 3, "[CLR]   PAUSE     [HOME] JUMP TO EDITOR", ATTR_WHITE);
+  print_at(35, 4, "[=]     MUTE      [+]/[-] TEMPO UP/DOWN", ATTR_WHITE);
+  print_at(35, 5, "[SPACE] PLAY MONITOR",                    ATTR_WHITE);
+  print_at(35, 6, "[1]-[9],[SHIFT]+[0]-[8] TRACK MONITOR",   ATTR_WHITE);
+  print_at(35, 7, "[ROLL UP]/[ROLL DOWN]   VALUE UP/DOWN",   ATTR_WHITE);
+  print_at(0,  9, "TRACK  :  1   2   3   4   5   6   7   8   9  10", ATTR_REVERSE_WHITE);
+  print_at(47, 9, "  11  12  13  14  15  16  17  18 ",                ATTR_REVERSE_WHITE);
+  // clang-format on
   static const char* const LABELS[14] = {
       "MEASURE:", "STEP   :", "M 0 R 0:", "CHANNEL:", "PG.BANK:", "PROGRAM:", "BENDER :",
       "PEDAL  :", "MODULAT:", "VOLUME :", "EXPRESS:", "PANPOT :", "        ", "        "};
-  for (int i = 0; i < 14; ++i) print_at(0, 10 + i, LABELS[i], 13);
-  print_at(1, 12, " 0", 5);
-  print_at(5, 12, " 0", 5);
+  for (int i = 0; i < 14; ++i) print_at(0, 10 + i, LABELS[i], ATTR_REVERSE_CYAN);
+  print_at(1, 12, " 0", ATTR_CYAN);
+  print_at(5, 12, " 0", ATTR_CYAN);
   set_pen(15, 13);
   for (int t = 1; t <= TRACK_COUNT; ++t) draw_vline(32 * t + 63, 160, 384);
   draw_hline(0, 639, 384);
   // quirk: the per-track cells keep their "---" while the monitor runs.
   for (int j = 0; j < TRACK_COUNT; ++j)
-    for (int y = 10; y <= 21; ++y) print_at(8 + 4 * j, y, "---", 7);
+    for (int y = 10; y <= 21; ++y) print_at(8 + 4 * j, y, "---", ATTR_WHITE);
 }
 
-void draw_mode_title(int mode) {
-  if (mode == MODE_TRACK_MONITOR || mode == MODE_PLAY_MONITOR) {
-    if (paused.load() == 1) print_at(30, 0, "        STOP       ", 11);
-    else print_at(30, 0, "        PLAY       ", 14);
-  } else if (mode == MODE_EDIT) {
-    print_at(30, 0, "  EDIT             ", 14);
-  } else if (mode == MODE_COMMAND) {
-    print_at(30, 0, "    MAIN COMMAND   ", 14);
-  }
+void draw_top_row() {
+  // quirk: fixed numbers here; the event list writes the track's own counts.
+  // clang-format off
+  print_at(0,  0, "FREE: 21832 ",       ATTR_REVERSE_CYAN);
+  print_at(12, 0, "USED: 15252       ", ATTR_REVERSE_CYAN);
+  // clang-format on
+}
+
+// The title of the two monitors says whether play is paused.
+void draw_play_title() {
+  if (paused.load() == 1)
+    print_at(30, 0, "        STOP       ", ATTR_REVERSE_MAGENTA);
+  else
+    print_at(30, 0, "        PLAY       ", ATTR_REVERSE_YELLOW);
+}
+
+void draw_measure_view_frame() {
+  draw_keyboard();
+  draw_staff_frame();
+  view_column = 0;
 }
 
 void draw_track_lines() {
@@ -85,81 +101,108 @@ void draw_track_lines() {
   std::memcpy(line_buffer, image() + start[t] + TRACK_MEMO, 30);
   line_buffer[30] = 0;  // a zero byte in the memo ends the text here
   clip_double_byte_tail();
-  print_at(0, 1, line_buffer, 6);
+  print_at(0, 1, line_buffer, ATTR_YELLOW);
   std::snprintf(line_buffer, LINE_BUFFER_SIZE, "%2d", t + 1);
-  print_at(4, 2, line_buffer, 7);
-  print_at(0, 3, "MEAS STEP:NOTE K#  ST  GT VEL ", 12);
-  print_at(0, 2, " TR:18               STEP:255", 7);
+  print_at(4, 2, line_buffer, ATTR_WHITE);
+  print_at(0, 3, "MEAS STEP:NOTE K#  ST  GT VEL ", ATTR_REVERSE_GREEN);
+  print_at(0, 2, " TR:18               STEP:255", ATTR_WHITE);
 }
 
 void draw_title_row() {
-  print_at(0, 1, "        TITLE:", 13);
+  print_at(0, 1, "        TITLE:", ATTR_REVERSE_CYAN);
   line_buffer[0] = ' ';
   put_song_text(1, SONG_TITLE, SONG_TITLE_LEN);
-  print_at(14, 1, line_buffer, 15);
+  print_at(14, 1, line_buffer, ATTR_REVERSE_WHITE);
 }
 
 void draw_step_length_bar() {
-  print_at(4,  24, " 192  ", 14);
-  print_at(11, 24, " 144  ", 14);
-  print_at(18, 24, "  96  ", 14);
-  print_at(25, 24, "  72  ", 14);
-  print_at(32, 24, "  48  ", 14);
-  print_at(42, 24, "  36  ", 14);
-  print_at(49, 24, "  24  ", 14);
-  print_at(56, 24, "  18  ", 14);
-  print_at(63, 24, "  12  ", 14);
-  print_at(70, 24, "   6  ", 14);
+  // clang-format off
+  print_at(4,  24, " 192  ", ATTR_REVERSE_YELLOW);
+  print_at(11, 24, " 144  ", ATTR_REVERSE_YELLOW);
+  print_at(18, 24, "  96  ", ATTR_REVERSE_YELLOW);
+  print_at(25, 24, "  72  ", ATTR_REVERSE_YELLOW);
+  print_at(32, 24, "  48  ", ATTR_REVERSE_YELLOW);
+  print_at(42, 24, "  36  ", ATTR_REVERSE_YELLOW);
+  print_at(49, 24, "  24  ", ATTR_REVERSE_YELLOW);
+  print_at(56, 24, "  18  ", ATTR_REVERSE_YELLOW);
+  print_at(63, 24, "  12  ", ATTR_REVERSE_YELLOW);
+  print_at(70, 24, "   6  ", ATTR_REVERSE_YELLOW);
+  // clang-format on
 }
 
 void draw_command_bar() {
-  print_at(1,  24, " RECORD ",  15);
-  print_at(10, 24, " PLAY ",    15);
-  print_at(17, 24, " EDIT ",    15);
-  print_at(24, 24, " SUB ",     15);
-  print_at(30, 24, " TR.set ",  15);
-  print_at(40, 24, " LOAD ",    15);
-  print_at(47, 24, " SAVE ",    15);
-  print_at(54, 24, " DISK ",    15);
-  print_at(61, 24, " INSTALL ", 15);
-  print_at(71, 24, " GS/GM ",   15);
+  // clang-format off
+  print_at(1,  24, " RECORD ",  ATTR_REVERSE_WHITE);
+  print_at(10, 24, " PLAY ",    ATTR_REVERSE_WHITE);
+  print_at(17, 24, " EDIT ",    ATTR_REVERSE_WHITE);
+  print_at(24, 24, " SUB ",     ATTR_REVERSE_WHITE);
+  print_at(30, 24, " TR.set ",  ATTR_REVERSE_WHITE);
+  print_at(40, 24, " LOAD ",    ATTR_REVERSE_WHITE);
+  print_at(47, 24, " SAVE ",    ATTR_REVERSE_WHITE);
+  print_at(54, 24, " DISK ",    ATTR_REVERSE_WHITE);
+  print_at(61, 24, " INSTALL ", ATTR_REVERSE_WHITE);
+  print_at(71, 24, " GS/GM ",   ATTR_REVERSE_WHITE);
+  // clang-format on
 }
 
 }  // namespace
 
+void paint_track_monitor() {
+  draw_measure_view_frame();
+  draw_top_row();
+  draw_play_title();
+  draw_track_lines();
+}
+
+void paint_edit_screen() {
+  draw_measure_view_frame();
+  draw_top_row();
+  print_at(30, 0, "  EDIT             ", ATTR_REVERSE_YELLOW);
+  draw_track_lines();
+  draw_step_length_bar();
+}
+
+void paint_play_monitor() {
+  draw_play_monitor_layout();
+  draw_song_header();
+  draw_top_row();
+  draw_play_title();
+}
+
+void paint_main_screen() {
+  draw_song_header();
+  draw_top_row();
+  print_at(30, 0, "    MAIN COMMAND   ", ATTR_REVERSE_YELLOW);
+  draw_title_row();
+  draw_song_memo();
+  draw_track_list();
+  draw_command_bar();
+}
+
+const Screen& screen_of(int mode) {
+  // In screen_mode order: track monitor, edit screen, play monitor, main screen.
+  static const Screen screens[4] = {
+      {paint_track_monitor, refresh_track_monitor, read_monitor_key},
+      {paint_edit_screen, refresh_edit_screen, read_edit_key},
+      {paint_play_monitor, refresh_play_monitor, read_monitor_key},
+      {paint_main_screen, nullptr, poll_key},
+  };
+  return screens[mode >= 0 && mode < 4 ? mode : MODE_COMMAND];
+}
+
 void paint_screen() {
-  const int mode = screen_mode.load();
-  const bool track_view = mode == MODE_TRACK_MONITOR || mode == MODE_EDIT;
   set_cursor(-1, -1);
   clear_picture();
-  if (track_view) {
-    draw_keyboard();
-    draw_staff_frame();
-    view_column = 0;
-  }
-  if (mode == MODE_PLAY_MONITOR) draw_play_monitor_layout();
-  if (mode == MODE_PLAY_MONITOR || mode == MODE_COMMAND) draw_song_header();
-  // quirk: fixed numbers here; the event list writes the track's own counts.
-  print_at(0,  0, "FREE: 21832 ",       13);
-  print_at(12, 0, "USED: 15252       ", 13);
-  draw_mode_title(mode);
-  if (track_view) draw_track_lines();
-  if (mode == MODE_COMMAND) draw_title_row();
-  if (mode == MODE_EDIT) draw_step_length_bar();
-  if (mode == MODE_COMMAND) {
-    draw_song_memo();
-    draw_track_list();
-    draw_command_bar();
-  }
+  screen_of(screen_mode.load()).paint();
 }
 
 void draw_song_memo() {
-  print_at(0, 10, " SONG MEMO                    ", 14);
+  print_at(0, 10, " SONG MEMO                    ", ATTR_REVERSE_YELLOW);
   for (std::size_t i = 0; i < SONG_MEMO_LINES; ++i) {
     const int row = static_cast<int>(11 + i);
-    print_at(0, row, " ", 13);
+    print_at(0, row, " ", ATTR_REVERSE_CYAN);
     put_song_text(0, SONG_MEMO + SONG_MEMO_LINE * i, SONG_MEMO_LINE);
-    print_at(1, row, line_buffer, 7);
+    print_at(1, row, line_buffer, ATTR_WHITE);
   }
   set_pen(15, 13);
   draw_vline(239, 176, 367);
@@ -167,16 +210,16 @@ void draw_song_memo() {
 }
 
 void draw_track_list() {
-  print_at(31, 4, "TR MODE CH. TRACK MEMO                           ", 12);
+  print_at(31, 4, "TR MODE CH. TRACK MEMO                           ", ATTR_REVERSE_GREEN);
   for (int t = 0; t < TRACK_COUNT; ++t) {
     const int row = 5 + t;
     std::snprintf(line_buffer, LINE_BUFFER_SIZE, "%2d", t + 1);
-    print_at(31, row, line_buffer, 12);
+    print_at(31, row, line_buffer, ATTR_REVERSE_GREEN);
     std::snprintf(line_buffer, LINE_BUFFER_SIZE, "Play M%2d", image()[start[t] + TRACK_CHANNEL] + 1);
-    print_at(34, row, line_buffer, 7);
+    print_at(34, row, line_buffer, ATTR_WHITE);
     line_buffer[0] = ' ';
     put_song_text(1, start[t] + TRACK_MEMO, TRACK_MEMO_LEN);
-    print_at(42, row, line_buffer, 7);
+    print_at(42, row, line_buffer, ATTR_WHITE);
   }
   set_pen(3, 3);
   draw_vline(639, 80, 367);

@@ -1,6 +1,6 @@
-// The screens: the painter of every screen's fixed layout and the main
-// screen, the play and track monitors, the edit screen's loop with point
-// play, and the measure view right of the event list.
+// The screens: one record per screen_mode (the main screen, the edit screen,
+// the play and track monitors), the loops that run them, and the measure
+// view right of the event list.
 //
 // Threads: the application thread runs all of this. The monitors read the
 // player's tick, levels, ended flags, positions and measures while the timer
@@ -11,55 +11,43 @@
 
 #include <cstdint>
 
-// --- Painter and main screen ---
+// What a screen is: its fixed layout, what changes on it, and how its keys
+// are read. screen_of(screen_mode) is the one on show.
+struct Screen {
+  // Draws the layout into the wiped picture (the planes are not cleared).
+  void (*paint)();
+  // Redraws what changed since the last refresh, given the key just read (0
+  // for none); true when it drew, and the refresh is then ended (counter,
+  // present). Null for the main screen, whose prompt draws itself.
+  bool (*refresh)(int key);
+  // Non-blocking; 0 when no key waits.
+  int (*read_key)();
+};
+const Screen& screen_of(int mode);
 
-// Wipes the picture and draws the fixed layout of the current screen_mode.
-// Does not present.
+// Hides the cursor, wipes the picture and paints the current screen_mode's
+// layout. Does not present.
 void paint_screen();
-void draw_song_memo();
-void draw_track_list();
 
-// --- Monitors ---
+// --- Monitors (screen modes 0 and 2) ---
 
-extern std::int32_t drawn_tick;   // tick at the last redraw of the level bars
-extern std::int32_t seen_steps;   // selected_steps at the last track monitor refresh
-extern int refresh_count;         // 0..63, shown at (78, 24)
-extern int start_track;           // where play started, restored by a plain stop
+extern std::int32_t seen_steps;  // selected_steps at the last track monitor refresh
+extern int start_track;          // where play started, restored by a plain stop
 extern std::uint32_t start_pos;
 
 // One pass of a monitor's loop: 27 when play stopped, else 0.
 int monitor_step();
 // Non-blocking key read with track selection; 0 when no key waits.
 int read_monitor_key();
-// Redraws the 18 level bars when forced or the player ticked; 1 when drawn.
-int draw_level_bars(int force);
 // Runs the monitor until play stops; true when the last key carried Shift.
 bool run_monitor();
-void show_refresh_count();
-// The changing part of the edit screen and the track monitor: the event list,
-// the measure view and the held keys, in that order.
-void draw_track_view();
-// How every refresh ends: the track is on screen, the counter moves on and
-// the picture is shown.
-void end_refresh();
 
-// --- Edit screen ---
+// --- Edit screen (screen mode 1) ---
 
 // Runs the edit screen until ESC; returns 27.
 int run_edit_screen();
 // Non-blocking; Shift+1..9 choose tracks 1..9. 0 when no key waits.
 int read_edit_key();
-
-// --- Measure view ---
-
-extern int view_column;    // x of the inverted cursor column, 0 for none
-extern int shown_measure;  // measure on the staff, -1 for none
-
-// The keyboard and the staff frame, drawn by paint_screen in modes 0 and 1.
-void draw_keyboard();
-void draw_staff_frame();
-void update_measure_view();
-void draw_measure();
-void draw_held_keys();
-void mark_key(int note);
-void unmark_key(int note);
+// One key of the edit screen (code without the Shift bit, letters in lower
+// case): the slash key's controller list, else the step editor.
+void edit_screen_key(int key);

@@ -29,7 +29,7 @@ bool continuation_may_follow(std::uint32_t p) {
 }
 
 // The event before p lies inside its measure (not a boundary).
-bool follows_measure_content(std::uint32_t p) { return !is_first(p) && code_at(p - 4) < EV_SAME_MEASURE; }
+bool follows_measure_content(std::uint32_t p) { return !is_first(p) && inside_measure(code_at(p - 4)); }
 
 }  // namespace
 
@@ -66,14 +66,11 @@ void renumber_measure_refs(int from, int delta) {
   std::uint32_t end = track_end(current_track);
   for (std::uint32_t p = first_event(current_track); p < end; p += 4) {
     std::uint8_t* ev = image() + p;
-    if (ev[0] >= EV_END) break;
+    if (ends_track(ev[0])) break;
     if (ev[0] != EV_SAME_MEASURE) continue;
     int ref = static_cast<int>(same_measure_ref(ev)) + 1;
     if (ref < from) continue;
-    unsigned m = static_cast<unsigned>(ref + delta - 1) & 1023;  // references are 10 bits
-    ev[1] = static_cast<std::uint8_t>(m & 255);
-    ev[2] = static_cast<std::uint8_t>((m >> 8) | 44);
-    ev[3] = 0;
+    set_same_measure_ref(ev, static_cast<unsigned>(ref + delta - 1) & 1023);  // references are 10 bits
   }
 }
 
@@ -87,12 +84,12 @@ void relink_track(int t) {
   std::uint32_t end = track_end(t);
   for (std::uint32_t p = first_event(t); p + 4 < end && count < LAST; p += 4) {
     std::uint8_t x = code_at(p);
-    if (x >= EV_END) break;
-    if (x >= EV_SAME_MEASURE || code_at(p + 4) == EV_SAME_MEASURE) table[++count] = p + 4 - base;
+    if (ends_track(x)) break;
+    if (!inside_measure(x) || code_at(p + 4) == EV_SAME_MEASURE) table[++count] = p + 4 - base;
   }
   for (std::uint32_t p = first_event(t); p < end; p += 4) {
     std::uint8_t* ev = image() + p;
-    if (ev[0] >= EV_END) break;
+    if (ends_track(ev[0])) break;
     if (ev[0] != EV_SAME_MEASURE) continue;
     unsigned m = same_measure_ref(ev);
     std::uint32_t offset = m <= static_cast<unsigned>(count) ? table[m] : TRACK_HEAD_SIZE;
@@ -107,9 +104,7 @@ void relink_measures() {
 
 int insert_same_measure(std::uint32_t p, int& k) {
   // Check first: a refused gap must leave the references as they were.
-  if (!in_current_track(p) || code_at(p) == EV_CONTINUE ||
-      track_length(current_track) + 4 > MAX_TRACK_SIZE)
-    return 1;
+  if (!in_current_track(p) || code_at(p) == EV_CONTINUE || track_length(current_track) + 4 > MAX_TRACK_SIZE) return 1;
   if (follows_measure_content(p) && code_at(p) != EV_SAME_MEASURE) {
     // The new event splits measure k into a head, itself and a tail.
     renumber_measure_refs(k, +2);
@@ -120,9 +115,7 @@ int insert_same_measure(std::uint32_t p, int& k) {
   if (open_gap(p, 1) != 0) return 1;
   std::uint8_t* ev = image() + p;
   ev[0] = EV_SAME_MEASURE;
-  ev[1] = 0;
-  ev[2] = 44;
-  ev[3] = 0;
+  set_same_measure_ref(ev, 0);
   return 0;
 }
 

@@ -20,19 +20,16 @@ namespace {
 // Rows of the default rhythm-name table: a 14-character name, then the note
 // number as a character.
 const char* const DEFAULT_RHYTHM_NAMES[RHYTHM_NAME_COUNT] = {
-    "HandClap      '", "MuteHighConga >", "OpenHighConga ?", "LowConga      @",
-    "CrashCymbal1  1", "RideCymbal1   3", "PedalHi-hat   ,", "OpenHi-hat    .",
-    "ClosedHi-hat  *", "HighTom2      0", "MidTom2       -", "LowTom2       )",
-    "SideStick     %", "SnareDrum2    (", "SnareDrum1    &", "KickDrum1     $",
-    "HighTimbale   A", "LowTimbale    B", "Cowbell       8", "HighBongo     <",
-    "LowBongo      =", "HighAgogo     C", "LowAgogo      D", "Tambourine    6",
-    "Claves        K", "Maracas       F", "LongLowWhistleH", "ShortHiWhistleG",
-    "Cabasa        E", "ShortGuiro    I", "MuteTriangle  P", "OpenTriangle  Q",
+    "HandClap      '", "MuteHighConga >", "OpenHighConga ?", "LowConga      @", "CrashCymbal1  1", "RideCymbal1   3",
+    "PedalHi-hat   ,", "OpenHi-hat    .", "ClosedHi-hat  *", "HighTom2      0", "MidTom2       -", "LowTom2       )",
+    "SideStick     %", "SnareDrum2    (", "SnareDrum1    &", "KickDrum1     $", "HighTimbale   A", "LowTimbale    B",
+    "Cowbell       8", "HighBongo     <", "LowBongo      =", "HighAgogo     C", "LowAgogo      D", "Tambourine    6",
+    "Claves        K", "Maracas       F", "LongLowWhistleH", "ShortHiWhistleG", "Cabasa        E", "ShortGuiro    I",
+    "MuteTriangle  P", "OpenTriangle  Q",
 };
 
 // "メモリが足りません" in Shift-JIS.
-const char OUT_OF_MEMORY[] =
-    "\x83\x81\x83\x82\x83\x8a\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+const char OUT_OF_MEMORY[] = "\x83\x81\x83\x82\x83\x8a\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
 
 std::string damage_text;
 
@@ -86,20 +83,20 @@ int new_song() {
   }
   std::uint8_t* s = image();
   std::memcpy(s + SONG_MAGIC, SONG_MAGIC_TEXT, SONG_MAGIC_LEN);
-  s[28] = 13;
-  s[29] = 10;
-  s[30] = 0;
-  s[31] = 0;
-  std::memset(s + SONG_TITLE, ' ', 432 - SONG_TITLE);
-  std::memset(s + 432, 64, 16);
+  s[SONG_LINE_END] = 13;
+  s[SONG_LINE_END + 1] = 10;
+  s[SONG_UNUSED_30] = 0;
+  s[SONG_UNUSED_30 + 1] = 0;
+  std::memset(s + SONG_TITLE, ' ', SONG_UNUSED_432 - SONG_TITLE);  // title and memo
+  std::memset(s + SONG_UNUSED_432, SONG_UNUSED_432_FILL, SONG_UNUSED_432_LEN);
   s[SONG_TIMEBASE] = 48;
   s[SONG_TEMPO] = 120;
   s[SONG_BEAT] = 4;
   s[SONG_BEAT + 1] = 4;
   s[SONG_KEY] = 0;
   s[SONG_PLAY_BIAS] = 0;
-  std::memset(s + 454, 0, 518 - 454);
-  s[486] = 18;
+  std::memset(s + SONG_UNUSED_454, 0, SONG_UNUSED_454_LEN);
+  s[SONG_UNUSED_486] = SONG_UNUSED_486_VALUE;
   for (std::size_t j = 0; j < RHYTHM_NAME_COUNT; ++j) {
     std::uint8_t* e = s + SONG_RHYTHM_NAMES + RHYTHM_NAME_SIZE * j;
     std::memcpy(e, DEFAULT_RHYTHM_NAMES[j], 15);

@@ -22,14 +22,25 @@ inline std::uint8_t* image() { return song_image->bytes; }
 constexpr std::size_t SONG_MAGIC = 0;  // 28 bytes
 constexpr char SONG_MAGIC_TEXT[] = "SQF SONG FILE FOR TAKTO V1.0";
 constexpr std::size_t SONG_MAGIC_LEN = 28;
+constexpr std::size_t SONG_LINE_END = 28;   // CR LF, not compared on load
+constexpr std::size_t SONG_UNUSED_30 = 30;  // 2 bytes, 0 in a new song
 constexpr std::size_t SONG_TITLE = 32;      // 64 bytes
 constexpr std::size_t SONG_TITLE_LEN = 64;
-constexpr std::size_t SONG_MEMO = 96;       // 12 lines of 28 bytes
+constexpr std::size_t SONG_MEMO = 96;  // 12 lines of 28 bytes
 constexpr std::size_t SONG_MEMO_LINE = 28;
 constexpr std::size_t SONG_MEMO_LINES = 12;
+// Bytes no part of the program reads, kept as they are: 16 bytes of 64 in a
+// new song, and 64 zero bytes of which one is 18.
+constexpr std::size_t SONG_UNUSED_432 = 432;
+constexpr std::size_t SONG_UNUSED_432_LEN = 16;
+constexpr std::uint8_t SONG_UNUSED_432_FILL = 64;
+constexpr std::size_t SONG_UNUSED_454 = 454;
+constexpr std::size_t SONG_UNUSED_454_LEN = 64;
+constexpr std::size_t SONG_UNUSED_486 = 486;
+constexpr std::uint8_t SONG_UNUSED_486_VALUE = 18;
 constexpr std::size_t SONG_TIMEBASE = 448;
 constexpr std::size_t SONG_TEMPO = 449;
-constexpr std::size_t SONG_BEAT = 450;      // numerator, denominator
+constexpr std::size_t SONG_BEAT = 450;  // numerator, denominator
 constexpr std::size_t SONG_KEY = 452;
 constexpr std::size_t SONG_PLAY_BIAS = 453;
 constexpr std::size_t SONG_RHYTHM_NAMES = 518;  // 32 entries of 16 bytes
@@ -50,6 +61,10 @@ constexpr std::size_t TRACK_CHANNEL = 4;
 constexpr std::size_t TRACK_KEY_PLUS = 5;
 constexpr std::size_t TRACK_STEP_PLUS = 6;
 constexpr std::size_t TRACK_MODE = 7;
+// Head byte bits: the editor shows the track's notes by rhythm name; the
+// track's notes are sent as they are, without key+ and play bias.
+constexpr std::uint8_t RHYTHM_NAMES_SHOWN = 0x80;
+constexpr std::uint8_t KEY_PLUS_NONE = 0x80;
 constexpr std::size_t TRACK_MEMO = 8;  // 36 bytes
 constexpr std::size_t TRACK_MEMO_LEN = 36;
 constexpr std::size_t TRACK_HEAD_SIZE = 44;  // offset of the first event
@@ -90,8 +105,24 @@ enum : std::uint8_t {
   EV_END = 254,
 };
 
+// What a code is. 0-127 are notes; codes below 240 take their step time,
+// 240 and above take none (their step byte may be data).
+inline bool is_note(std::uint8_t code) { return code < 128; }
+inline bool takes_time(std::uint8_t code) { return code < 240; }
+inline std::uint8_t ticks_of(std::uint8_t code, std::uint8_t step) { return takes_time(code) ? step : 0; }
+inline bool is_user_exclusive(std::uint8_t code) { return code >= EV_USER_EXCL0 && code < EV_USER_EXCL0 + 8; }
+// Codes below 245 carry two data bytes the editor shows and edits.
+inline bool has_data_bytes(std::uint8_t code) { return code < EV_MUSIC_KEY; }
+// An event inside a measure: anything but a same-measure event, a measure end
+// and the end of the track (254, and 255, where walkers also stop).
+inline bool inside_measure(std::uint8_t code) { return code < EV_SAME_MEASURE; }
+// A measure ends after these two codes (and before every same-measure event).
+inline bool ends_measure(std::uint8_t code) { return code == EV_SAME_MEASURE || code == EV_MEASURE_END; }
+// Walks through a track stop here.
+inline bool ends_track(std::uint8_t code) { return code >= EV_END; }
+
 // Key code: bits 0-2 sharps or flats, bit 3 flats, bit 4 minor.
-extern const char KEY_NAMES[65];         // 32 names of two characters
+extern const char KEY_NAMES[65];            // 32 names of two characters
 extern const std::uint8_t TONIC_PITCH[16];  // tonic pitch class by the low 4 bits
 // The two characters of a key code's name (not zero-terminated).
 inline const char* key_name(std::uint8_t key) { return KEY_NAMES + 2 * (key & 31); }
@@ -118,6 +149,13 @@ inline std::uint32_t track_end(int t) { return start[t] + track_length(t); }
 // link (offset from the track's start of that measure's first event).
 inline unsigned same_measure_ref(const std::uint8_t* ev) { return ev[1] + 256u * (ev[2] & 3); }
 inline unsigned same_measure_link(const std::uint8_t* ev) { return (ev[2] & 252u) + 256u * ev[3]; }
+// Makes ev refer to measure m (0-based, 10 bits) with its link reset to the
+// track's first event, until relink_measures recomputes it.
+inline void set_same_measure_ref(std::uint8_t* ev, unsigned m) {
+  ev[1] = static_cast<std::uint8_t>(m & 255);
+  ev[2] = static_cast<std::uint8_t>(((m >> 8) & 3) | TRACK_HEAD_SIZE);
+  ev[3] = 0;
+}
 
 // Rebuilds start from the block lengths in the image (track 1 at 1414).
 void rebuild_track_table();

@@ -15,7 +15,8 @@ using Pixels = std::vector<std::uint8_t>;
 static Pixels read_png(const std::string& path) {
   png_image img{};
   img.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&img, path.c_str()) || img.colormap_entries != 16) return png_image_free(&img), Pixels{};
+  if (!png_image_begin_read_from_file(&img, path.c_str()) || img.colormap_entries != 16)
+    return png_image_free(&img), Pixels{};
   img.format = PNG_FORMAT_RGB_COLORMAP;
   Pixels out(PNG_IMAGE_SIZE(img) + 48);
   return png_image_finish_read(&img, nullptr, out.data(), 0, out.data() + out.size() - 48) ? out : Pixels{};
@@ -30,11 +31,15 @@ TEST(TestcardCommand, MatchesThePictureInTheDocs) {
   ASSERT_EQ(run_cli("testcard " + dir.file("card.png")).status, 0);
   const Pixels card = read_png(dir.file("card.png"));
   EXPECT_TRUE(card.size() == PICTURE_SIZE + 48 && card == read_png(TAKTO_SOURCE_DIR "/docs/testcard.png"))
-      << "the test card differs from docs/testcard.png; if that is intended, make it anew with takto-cli testcard, look at it and commit it";
+      << "the test card differs from docs/testcard.png; if that is intended, make it anew with takto-cli testcard, "
+         "look at it and commit it";
 }
 
 // Exit status and message of takto-cli with these arguments.
-static std::string cli_result(const std::string& args) { const CliResult r = run_cli(args); return std::to_string(r.status) + " " + r.err; }
+static std::string cli_result(const std::string& args) {
+  const CliResult r = run_cli(args);
+  return std::to_string(r.status) + " " + r.err;
+}
 
 // Bad usage, and files that cannot be written (no such folder; a folder in the
 // in the way): a clear message, and no temporary file left behind.

@@ -60,13 +60,19 @@ std::string save(const TempDir& dir, const Tracks& tracks) {
 TEST(PlayCommands, Trace) {
   TempDir dir;
   const Tracks long_note{{{60, 1, 200, 100}}};
-  const struct { Tracks tracks; std::string args, want; } rows[] = {
+  const struct {
+    Tracks tracks;
+    std::string args, want;
+  } rows[] = {
       {{{}, {}, {{60, 24, 12, 100}}}, " --track 3", "1 10 92 3C 64\n126 22 92 3C 00\n"},
-      {{{{EV_PROGRAM, 0, 0x85, 0}, {EV_AFTER_C, 0, 1, 0}, {EV_ROL_PARA, 1, 1, 2}}}, "",
+      {{{{EV_PROGRAM, 0, 0x85, 0}, {EV_AFTER_C, 0, 1, 0}, {EV_ROL_PARA, 1, 1, 2}}},
+       "",
        "1 10 C0 85\n1 10 D0 01\n1 10 F0 41 10 16 12 10 00 01 02 6D F7\n"},  // two bytes for Cx and Dx, as stored
-      {long_note, "", "1 10 90 3C 64\n11 11 90 3C 00\n"},  // silenced at the end of the song
-      {long_note, " --ms 10", "1 10 90 3C 64\n"}, {long_note, " --ms 0", ""},
-      {{{{EV_CONTROL, 0, 7, 90}, {EV_PROGRAM, 3, 4, 0}, {60, 1, 1, 100}}, {{61, 1, 1, 100}}}, " --offset 52 --track 1",
+      {long_note, "", "1 10 90 3C 64\n11 11 90 3C 00\n"},                   // silenced at the end of the song
+      {long_note, " --ms 10", "1 10 90 3C 64\n"},
+      {long_note, " --ms 0", ""},
+      {{{{EV_CONTROL, 0, 7, 90}, {EV_PROGRAM, 3, 4, 0}, {60, 1, 1, 100}}, {{61, 1, 1, 100}}},
+       " --offset 52 --track 1",
        "0 10 C0 04\n0 12 B0 07 5A\n1 13 90 3C 64\n11 14 90 3C 00\n"}};
   for (const auto& r : rows) {
     CliResult c = run_cli("trace " + save(dir, r.tracks) + r.args);
@@ -79,11 +85,17 @@ TEST(PlayCommands, RefusalsAndUsage) {
   TempDir dir;
   write_file(dir.file("junk.sqf"), std::vector<std::uint8_t>(40, 'x'));
   const std::string song = save(dir, {{{60, 1, 1, 100}}}), usage = "usage: takto-cli trace";
-  const struct { std::string args; int status; std::string err; } rows[] = {
-      {"trace " + dir.file("junk.sqf"), 1, "Not SQF format file"}, {"trace " + dir.file("none.sqf"), 1, ""},
-      {"export-midi " + song + " /nonexistent-dir/out.mid", 1, "Cannot write"}, {"trace", 2, usage},
-      {"export-midi " + song + " out.mid --ms 5", 2, "usage: takto-cli export-midi"},
-      {"trace " + song + " --track 19", 2, usage}, {"trace " + song + " --ms 5 x", 2, usage}};
+  const struct {
+    std::string args;
+    int status;
+    std::string err;
+  } rows[] = {{"trace " + dir.file("junk.sqf"), 1, "Not SQF format file"},
+              {"trace " + dir.file("none.sqf"), 1, ""},
+              {"export-midi " + song + " /nonexistent-dir/out.mid", 1, "Cannot write"},
+              {"trace", 2, usage},
+              {"export-midi " + song + " out.mid --ms 5", 2, "usage: takto-cli export-midi"},
+              {"trace " + song + " --track 19", 2, usage},
+              {"trace " + song + " --ms 5 x", 2, usage}};
   for (const auto& r : rows) {
     CliResult c = run_cli(r.args);
     EXPECT_EQ(c.status, r.status) << r.args;
@@ -94,8 +106,8 @@ TEST(PlayCommands, RefusalsAndUsage) {
 TEST(PlayCommands, ExportHoldsWhatTheTraceSent) {
   TempDir dir;
   Tracks t(TRACK_COUNT);
-  t[0] = {{EV_CONTROL, 0, 7, 0x90}, {EV_PROGRAM, 2, 5, 0}, {60, 12, 6, 200}, {EV_TEMPO, 0, 80, 0},
-          {EV_REPEAT_START, 0, 0, 0}, {62, 6, 3, 100},      {EV_REPEAT_END, 2, 0, 0}, {64, 12, 12, 90},
+  t[0] = {{EV_CONTROL, 0, 7, 0x90},   {EV_PROGRAM, 2, 5, 0}, {60, 12, 6, 200},         {EV_TEMPO, 0, 80, 0},
+          {EV_REPEAT_START, 0, 0, 0}, {62, 6, 3, 100},       {EV_REPEAT_END, 2, 0, 0}, {64, 12, 12, 90},
           {EV_TEMPO, 0, 64, 0},       {65, 6, 5, 80}};
   t[1] = {{EV_PITCH, 0, 0x10, 0x50}, {48, 7, 2, 100}, {EV_CONTROL, 2, 91, 40}, {EV_AFTER_C, 1, 0x85, 0}};
   t[2] = {{EV_USER_EXCL0, 5, 3, 0xF7}, {70, 5, 5, 100}};
@@ -116,7 +128,8 @@ TEST(PlayCommands, ExportHoldsWhatTheTraceSent) {
   // by their first data byte, the Roland ones from track 18) at its tick less
   // the first clock tick, data bytes masked to 7 bits (not the closing F7).
   std::map<int, std::string> body{{0, "0 tempo 0 600000\n0 tempo 13 480000\n0 tempo 37 600000\n"},
-                                  {1, " 50 69 61 6E 6F"}, {2, " 83 73 83 41 83 6D 20 20 78"}};
+                                  {1, " 50 69 61 6E 6F"},
+                                  {2, " 83 73 83 41 83 6D 20 20 78"}};
   for (int i = 1; i <= TRACK_COUNT; ++i) body[i] = std::to_string(i) + " name" + body[i] + "\n";
   const std::string digits = "0123456789ABCDEF";
   std::istringstream in(trace.out);
@@ -142,14 +155,15 @@ TEST(PlayCommands, ExportHoldsWhatTheTraceSent) {
   long start_ms = -1, positioning = 0;
   for (std::string line; std::getline(sent, line);) {
     const long ms = std::stol(line);
-    if (ms == 0) ++positioning;
-    else trace_ms.push_back(double(ms - (start_ms < 0 ? start_ms = ms : start_ms)));
+    if (ms == 0)
+      ++positioning;
+    else
+      trace_ms.push_back(double(ms - (start_ms < 0 ? start_ms = ms : start_ms)));
   }
   std::sort(file_ms.begin(), file_ms.end());
   ASSERT_EQ(file_ms.size(), trace_ms.size() + positioning);
   file_ms.erase(file_ms.begin(), file_ms.begin() + positioning);  // positioning sits at time 0
-  for (std::size_t i = 0; i < trace_ms.size(); ++i)
-    EXPECT_NEAR(file_ms[i], trace_ms[i] + 0.5, 0.51) << "message " << i;
+  for (std::size_t i = 0; i < trace_ms.size(); ++i) EXPECT_NEAR(file_ms[i], trace_ms[i] + 0.5, 0.51) << "message " << i;
 }
 
 #if defined(__has_feature)
@@ -175,7 +189,8 @@ TEST(PlayCommands, ExportMemoryIsBounded) {
   ASSERT_EQ(run_cli("export-midi " + song + " " + dir.file("free.mid")).status, 0);
   ASSERT_GT(read_file(dir.file("free.mid")).size(), 20u << 20);
   const int st = std::system(("sh -c 'ulimit -d 32768; " + std::string(TAKTO_CLI) + " export-midi " + song + " " +
-                              dir.file("limited.mid") + " 2>" + dir.file("err") + "'").c_str());
+                              dir.file("limited.mid") + " 2>" + dir.file("err") + "'")
+                                 .c_str());
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
   EXPECT_EQ(read_file(dir.file("limited.mid")), read_file(dir.file("free.mid")));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 4) << "song, two files, messages";

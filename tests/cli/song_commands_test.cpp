@@ -21,7 +21,11 @@ TEST(SongCommands, ExitCodesAndMessages) {
   EXPECT_EQ(cut.size(), EMPTY_SONG_SIZE);
   cut.resize(2000);
   write_file(dir.file("cut.sqf"), cut);
-  const struct { std::string args; int status; std::string out, err; } cases[] = {
+  const struct {
+    std::string args;
+    int status;
+    std::string out, err;
+  } cases[] = {
       {"check " + dir.file("new.sqf"), 0, "ok\n", ""},
       {"check " + dir.file("text.sqf"), 1, "", "Not SQF format file\n"},
       {"check " + dir.file("missing.sqf"), 1, "", "File not found\n"},
@@ -59,9 +63,10 @@ TEST(SongCommands, DumpAndResave) {
   // Measure 2 starts at offset 52; the reference's link (44) is stale.
   set_tracks({{{60, 48, 40, 100}, {EV_MEASURE_END, 0, 0, 0}, {62, 48, 40, 100}, {EV_SAME_MEASURE, 1, 44, 0}}});
   const std::string in = save_as(dir, "in.sqf");
-  std::string expected = "title A\\x0A1 44 60 0 0 0\\x1B[31m\\x5C \x83\x73\x83\x41\x83\x6D \xB1\xB2 \\x7F\\x80\\xFF\\x83\n"
-                         "tempo 96\nkey 10 Bb\nplay_bias 3\nused 2294\n"
-                         "1 44 60 48 40 100\n1 48 253 0 0 0\n1 52 62 48 40 100\n1 56 252 1 44 0\n1 60 254 254 254 254\n";
+  std::string expected =
+      "title A\\x0A1 44 60 0 0 0\\x1B[31m\\x5C \x83\x73\x83\x41\x83\x6D \xB1\xB2 \\x7F\\x80\\xFF\\x83\n"
+      "tempo 96\nkey 10 Bb\nplay_bias 3\nused 2294\n"
+      "1 44 60 48 40 100\n1 48 253 0 0 0\n1 52 62 48 40 100\n1 56 252 1 44 0\n1 60 254 254 254 254\n";
   for (int t = 2; t <= 18; ++t) expected += std::to_string(t) + " 44 254 254 254 254\n";
   EXPECT_EQ(run_cli("dump " + in).out, expected);
 
@@ -85,9 +90,11 @@ TEST(SongCommands, OutputThatCannotBeWrittenFails) {
       EXPECT_EQ(r.status, 1) << command << to;
       EXPECT_EQ(r.err, "write failed\n") << command << to;
     }
-  const struct { std::string args, err; } rows[] = {
-      {"new " + dir.file("new.sqf"), "File save failed\n"},
-      {"export-midi " + dir.file("s.sqf") + " " + dir.file("s.mid"), "Cannot write " + dir.file("s.mid") + ": File too large\n"}};
+  const struct {
+    std::string args, err;
+  } rows[] = {{"new " + dir.file("new.sqf"), "File save failed\n"},
+              {"export-midi " + dir.file("s.sqf") + " " + dir.file("s.mid"),
+               "Cannot write " + dir.file("s.mid") + ": File too large\n"}};
   for (const auto& r : rows) {
     const std::string cmd = "ulimit -f 1; " + std::string(TAKTO_CLI) + " " + r.args + " 2>" + dir.file("err");
     auto inherited = std::signal(SIGXFSZ, SIG_DFL);  // saves in this process ignore it

@@ -13,8 +13,7 @@
 inline bool set_tracks(const std::vector<std::vector<Event>>& tracks) {
   std::vector<std::uint8_t> heads(TRACK_COUNT * TRACK_HEAD_SIZE);
   rebuild_track_table();
-  for (int t = 0; t < TRACK_COUNT; ++t)
-    std::memcpy(&heads[t * TRACK_HEAD_SIZE], image() + start[t], TRACK_HEAD_SIZE);
+  for (int t = 0; t < TRACK_COUNT; ++t) std::memcpy(&heads[t * TRACK_HEAD_SIZE], image() + start[t], TRACK_HEAD_SIZE);
   std::size_t pos = SONG_HEADER_SIZE;
   for (int t = 0; t < TRACK_COUNT; ++t) {
     const std::vector<Event> none;

@@ -27,7 +27,7 @@ inline std::string missing_tool(const std::vector<std::string>& tools) {
   }
   return "";
 }
-#define SKIP_WITHOUT(...)                                                     \
+#define SKIP_WITHOUT(...)                                                        \
   if (const std::string missing = missing_tool({__VA_ARGS__}); !missing.empty()) \
   GTEST_SKIP() << missing << " is not installed (scripts/deps installs it)"
 
@@ -80,9 +80,7 @@ struct VirtualDisplay {
   VirtualDisplay() {
     int fds[2];
     if (pipe(fds) != 0) return;
-    pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1600x1000x24",
-                 "-nolisten", "tcp"},
-                {});
+    pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"}, {});
     close(fds[1]);
     // The server writes the display number and a newline once it is ready.
     std::string number;
@@ -105,8 +103,8 @@ struct RunningProgram {
   pid_t pid = -1;
   std::string window;  // X window id, empty when none appeared
   std::string output_file;
-  RunningProgram(const VirtualDisplay& d, const std::vector<std::string>& args,
-                 std::vector<std::string> env, const std::string& output)
+  RunningProgram(const VirtualDisplay& d, const std::vector<std::string>& args, std::vector<std::string> env,
+                 const std::string& output)
       : display(d), output_file(output) {
     std::vector<std::string> argv = {TAKTO_PROGRAM};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -157,8 +155,8 @@ struct RunningProgram {
   // The window's picture as xwd dumps it (ImageMagick's import can wait
   // forever for an event that a window without a manager never gets).
   bool screenshot(const std::string& xwd_file) const {
-    const std::string command = "DISPLAY=" + display.name + " timeout 30 xwd -silent -id " + window +
-                                " -out " + xwd_file + " 2>/dev/null";
+    const std::string command =
+        "DISPLAY=" + display.name + " timeout 30 xwd -silent -id " + window + " -out " + xwd_file + " 2>/dev/null";
     return std::system(command.c_str()) == 0;
   }
 };

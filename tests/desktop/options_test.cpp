@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "host/desktop/desktop.h"
+#include "desktop/options.h"
 
 namespace {
 struct OptionCase {
@@ -39,8 +39,7 @@ TEST(DesktopOptions, ParsedAsDocumented) {
     SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
     DesktopOptions o;
     std::string error;
-    ASSERT_EQ(parse_options(static_cast<int>(c.args.size()), c.args.data(), c.env_scale, o, error),
-              c.scale != 0);
+    ASSERT_EQ(parse_options(static_cast<int>(c.args.size()), c.args.data(), c.env_scale, o, error), c.scale != 0);
     if (c.scale == 0) {
       EXPECT_FALSE(error.empty());
       continue;

@@ -34,10 +34,17 @@ std::string write_song(const TempDir& dir, const char* name, std::uint8_t tempo,
 std::string short_song(const TempDir& dir) {
   return write_song(dir, "short.sqf", 240,
                     {{{EV_PROGRAM, 0, 10, 0},
-                      {EV_TRACK_EXCL, 0, 0, 0}, {EV_CONTINUE, 0, 0x41, 0x10}, {EV_CONTINUE, 0, 0x42, 0x12},
-                      {EV_CONTINUE, 0, 0x83, 0x40}, {EV_CONTINUE, 0, 0x00, 0x7F}, {EV_CONTINUE, 0, 0x00, 0x84},
+                      {EV_TRACK_EXCL, 0, 0, 0},
+                      {EV_CONTINUE, 0, 0x41, 0x10},
+                      {EV_CONTINUE, 0, 0x42, 0x12},
+                      {EV_CONTINUE, 0, 0x83, 0x40},
+                      {EV_CONTINUE, 0, 0x00, 0x7F},
+                      {EV_CONTINUE, 0, 0x00, 0x84},
                       {EV_CONTINUE, 0, 0xF7, 0xF7},
-                      {60, 24, 20, 100}, {EV_CONTROL, 0, 7, 90}, {64, 24, 20, 100}, {67, 48, 40, 110},
+                      {60, 24, 20, 100},
+                      {EV_CONTROL, 0, 7, 90},
+                      {64, 24, 20, 100},
+                      {67, 48, 40, 110},
                       {EV_MEASURE_END, 0, 0, 0}},
                      {{48, 96, 90, 80}}});
 }
@@ -163,8 +170,7 @@ TEST(DesktopSynthThreads, RendersTheSong) {
   ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
   const std::string audio = dir.file("audio.raw");
   {
-    RunningProgram takto(display, {song}, {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + audio},
-                         dir.file("out"));
+    RunningProgram takto(display, {song}, {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + audio}, dir.file("out"));
     ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
     takto.keys("p");
     // The SoundFont loads first; the song plays once it has.

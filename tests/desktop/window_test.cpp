@@ -13,7 +13,7 @@ namespace {
 const std::string demo = std::string(TAKTO_SOURCE_DIR) + "/examples/demo.sqf";
 
 struct ScreenCase {
-  const char* name;  // a test name
+  const char* name;          // a test name
   const char* session_keys;  // takto-cli session's script
   const char* typed_keys;    // the same keys for xdotool
 };
@@ -35,8 +35,8 @@ struct SessionScreen {
   RgbPicture picture;
   int x = -1, y = -1;
   bool draw(const TempDir& dir, const std::string& args) {
-    const CliResult r = run_cli("session " + args + " --png " + dir.file("session.png") + " --screen " +
-                                dir.file("session.txt"));
+    const CliResult r =
+        run_cli("session " + args + " --png " + dir.file("session.png") + " --screen " + dir.file("session.txt"));
     const std::vector<std::uint8_t> bytes = read_file(dir.file("session.txt"));
     const std::string dump(bytes.begin(), bytes.end());
     std::istringstream(dump.substr(dump.rfind("cursor ") + 7)) >> x >> y;

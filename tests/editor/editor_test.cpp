@@ -13,12 +13,25 @@
 #include "host/headless/headless.h"
 #include "host/screen.h"
 #include "player/player.h"
+#include "screens/internal.h"
 #include "screens/screens.h"
 
 namespace {
 
 enum : int {
-  DEL = 7, CTRL_K = 11, RET = 13, INS = 18, PGUP = 25, PGDN = 26, ESC = 27, RIGHT = 28, LEFT = 29, UP = 30, DOWN = 31, SPACE = 32, SHIFT = 256
+  DEL = 7,
+  CTRL_K = 11,
+  RET = 13,
+  INS = 18,
+  PGUP = 25,
+  PGDN = 26,
+  ESC = 27,
+  RIGHT = 28,
+  LEFT = 29,
+  UP = 30,
+  DOWN = 31,
+  SPACE = 32,
+  SHIFT = 256
 };
 const Event N{60, 48, 40, 100}, M{EV_MEASURE_END, 0, 0, 0};
 
@@ -59,7 +72,7 @@ void keys(const std::vector<int>& values) {
     key_shift = v >> 8;
     int c = v & 255;
     if (c >= 'A' && c <= 'Z') c += 32;
-    handle_edit_key(c);
+    edit_screen_key(c);
     draw_event_list();
     shown_track = current_track;
   }
@@ -67,7 +80,8 @@ void keys(const std::vector<int>& values) {
 
 std::vector<Event> events(int t = 0) {
   std::vector<Event> out;
-  for (std::uint32_t p = first_event(t); p + 4 < track_end(t); p += 4) out.push_back(*reinterpret_cast<Event*>(image() + p));
+  for (std::uint32_t p = first_event(t); p + 4 < track_end(t); p += 4)
+    out.push_back(*reinterpret_cast<Event*>(image() + p));
   return out;
 }
 int cursor_index() { return static_cast<int>(edit_pos - first_event(current_track)) / 4; }
@@ -81,20 +95,20 @@ TEST(EventRows, EveryCodeHasItsText) {
     Event e;
     const char* text;  // columns 10-29
   } rows[] = {
-      {{60, 48, 40, 100}, "C 4  60  48  40 100 "}, {{0, 0, 40, 100}, "C -1  0      40 100 "},
-      {{127, 12, 0, 100}, "    127  12   0 100 "}, {{145, 0, 1, 2}, "UsrExc1       1   2 "},
-      {{152, 3, 1, 2}, "Tr.Excl   3   1   2 "}, {{221, 0, 16, 0}, "RolBase      16   0 "},
-      {{222, 0, 1, 2}, "RolPara       1   2 "}, {{223, 0, 16, 22}, "RolDev#      16  22 "},
-      {{226, 0, 5, 1}, "BankPrg       5   1 "}, {{229, 0, 9, 0}, "KeyScan       9     "},
-      {{230, 0, 0, 0}, "MIDI CH.    OFF     "}, {{230, 0, 5, 0}, "MIDI CH.    M 5     "},
-      {{230, 0, 21, 0}, "MIDI CH.    R 5     "}, {{230, 0, 40, 0}, "MIDI CH.    OFF     "},
-      {{231, 0, 64, 0}, "TEMPO        64   0 "}, {{234, 0, 64, 0}, "AFTER C.     64     "},
-      {{235, 0, 7, 100}, "VOLUME        7 100 "}, {{235, 0, 32, 1}, "PG.BANK      32   1 "},
-      {{235, 0, 68, 0}, "CONTROL      68   0 "}, {{236, 0, 5, 0}, "PROGRAM       5     "},
-      {{237, 0, 60, 64}, "AFTER K.     60  64 "}, {{238, 0, 0, 0}, "PITCH         -8192 "},
-      {{238, 0, 0, 64}, "PITCH             0 "}, {{238, 0, 127, 127}, "PITCH          8191 "},
-      {{245, 17, 0, 0}, "Music Key E minor   "}, {{245, 10, 0, 0}, "Music Key BbMAJOR   "},
-      {{249, 0, 0, 0}, "     [              "}, {{248, 3, 0, 0}, "     ]    3         "},
+      {{60, 48, 40, 100}, "C 4  60  48  40 100 "},  {{0, 0, 40, 100}, "C -1  0      40 100 "},
+      {{127, 12, 0, 100}, "    127  12   0 100 "},  {{145, 0, 1, 2}, "UsrExc1       1   2 "},
+      {{152, 3, 1, 2}, "Tr.Excl   3   1   2 "},     {{221, 0, 16, 0}, "RolBase      16   0 "},
+      {{222, 0, 1, 2}, "RolPara       1   2 "},     {{223, 0, 16, 22}, "RolDev#      16  22 "},
+      {{226, 0, 5, 1}, "BankPrg       5   1 "},     {{229, 0, 9, 0}, "KeyScan       9     "},
+      {{230, 0, 0, 0}, "MIDI CH.    OFF     "},     {{230, 0, 5, 0}, "MIDI CH.    M 5     "},
+      {{230, 0, 21, 0}, "MIDI CH.    R 5     "},    {{230, 0, 40, 0}, "MIDI CH.    OFF     "},
+      {{231, 0, 64, 0}, "TEMPO        64   0 "},    {{234, 0, 64, 0}, "AFTER C.     64     "},
+      {{235, 0, 7, 100}, "VOLUME        7 100 "},   {{235, 0, 32, 1}, "PG.BANK      32   1 "},
+      {{235, 0, 68, 0}, "CONTROL      68   0 "},    {{236, 0, 5, 0}, "PROGRAM       5     "},
+      {{237, 0, 60, 64}, "AFTER K.     60  64 "},   {{238, 0, 0, 0}, "PITCH         -8192 "},
+      {{238, 0, 0, 64}, "PITCH             0 "},    {{238, 0, 127, 127}, "PITCH          8191 "},
+      {{245, 17, 0, 0}, "Music Key E minor   "},    {{245, 10, 0, 0}, "Music Key BbMAJOR   "},
+      {{249, 0, 0, 0}, "     [              "},     {{248, 3, 0, 0}, "     ]    3         "},
       {{252, 255, 47, 0}, "========1024 ======= "}, {{200, 0, 0, 0}, "*** UNKNOWN ******* "},
       {{255, 0, 0, 0}, "*** UNKNOWN ******* "},
   };
@@ -123,7 +137,8 @@ TEST(EventRows, StepNumbersMeasuresAndRhythmNames) {
   song({{note(60, 0), note(64, 0), note(67, 48), note(72, 48), M, note(60, 96)}});
   for (int i = 0; i < 3; ++i) keys({DOWN});
   // A chord shares one step number; the cursor row (7) shows its measure.
-  const std::pair<int, const char*> steps[] = {{4, "   1    1:"}, {5, "         :"}, {6, "         :"}, {7, "   1    2:"}, {9, "   2    1:"}};
+  const std::pair<int, const char*> steps[] = {
+      {4, "   1    1:"}, {5, "         :"}, {6, "         :"}, {7, "   1    2:"}, {9, "   2    1:"}};
   for (auto [row, text] : steps) EXPECT_EQ(row_text(row, 0, 10), text) << row;
   EXPECT_EQ(text_screen.attrs[80 * 7], 23);
 
@@ -158,22 +173,31 @@ TEST(ValueEntry, TypedAndSteppedFields) {
     std::vector<int> typed;
     Event want;
   } cases[] = {
-      {N, 28, {'9', '9', '9', RET}, {60, 48, 40, 127}},         {N, 24, {'9', '9', '9', RET}, {60, 48, 255, 100}},
-      {N, 20, {'1', '2', '3', '4', RET}, {60, 234, 40, 100}},   {N, 24, {'5', DEL, '7', RET}, {60, 48, 7, 100}},
-      {N, 16, {'6', '2', RIGHT}, {62, 48, 40, 100}},            {N, 24, {'5', ESC}, N},
-      {N, 24, {'5', '0', SHIFT + '0', ESC}, N},  // Shift+0 is no digit: the entry ends unstored
-      {same(3), 20, {'0', RET}, same(3)},                        // 0 stores nothing
-      {same(3), 20, {'1', '0', '0', '0', RET}, same(3)},         // keeps 000
+      {N, 28, {'9', '9', '9', RET}, {60, 48, 40, 127}},
+      {N, 24, {'9', '9', '9', RET}, {60, 48, 255, 100}},
+      {N, 20, {'1', '2', '3', '4', RET}, {60, 234, 40, 100}},
+      {N, 24, {'5', DEL, '7', RET}, {60, 48, 7, 100}},
+      {N, 16, {'6', '2', RIGHT}, {62, 48, 40, 100}},
+      {N, 24, {'5', ESC}, N},
+      {N, 24, {'5', '0', SHIFT + '0', ESC}, N},           // Shift+0 is no digit: the entry ends unstored
+      {same(3), 20, {'0', RET}, same(3)},                 // 0 stores nothing
+      {same(3), 20, {'1', '0', '0', '0', RET}, same(3)},  // keeps 000
       {same(3), 20, {'1', '2', RET}, same(12)},
       {{231, 0, 64, 0}, 24, {'3', '0', '0', RET}, {231, 0, 255, 0}},  // tempo factor reaches 255
       {{245, 0, 0, 0}, 20, {'9', '9', RET}, {245, 31, 0, 0}},         // a key code is at most 31
       {{249, 0, 0, 0}, 20, {'5', RET}, {249, 0, 0, 0}},               // a repeat start has no step field
-      {{60, 48, 40, 127}, 28, {PGUP}, {60, 48, 40, 127}},  {{0, 48, 40, 100}, 16, {PGDN}, {0, 48, 40, 100}},
-      {{60, 255, 40, 100}, 20, {PGUP}, {60, 255, 40, 100}}, {{60, 48, 126, 100}, 24, {PGUP}, {60, 48, 127, 100}},
-      {{60, 48, 127, 100}, 24, {PGUP}, {60, 48, 127, 100}}, {{231, 0, 254, 0}, 24, {PGUP}, {231, 0, 255, 0}},
-      {{231, 0, 255, 0}, 24, {PGUP}, {231, 0, 255, 0}},     {{235, 0, 7, 127}, 28, {PGUP}, {235, 0, 7, 127}},
-      {{249, 3, 0, 0}, 20, {PGUP}, {249, 3, 0, 0}},         {{248, 2, 0, 0}, 20, {PGDN}, {248, 1, 0, 0}},
-      {{245, 1, 5, 0}, 24, {PGUP}, {245, 1, 5, 0}},         {N, 10, {PGUP}, {61, 48, 40, 100}},
+      {{60, 48, 40, 127}, 28, {PGUP}, {60, 48, 40, 127}},
+      {{0, 48, 40, 100}, 16, {PGDN}, {0, 48, 40, 100}},
+      {{60, 255, 40, 100}, 20, {PGUP}, {60, 255, 40, 100}},
+      {{60, 48, 126, 100}, 24, {PGUP}, {60, 48, 127, 100}},
+      {{60, 48, 127, 100}, 24, {PGUP}, {60, 48, 127, 100}},
+      {{231, 0, 254, 0}, 24, {PGUP}, {231, 0, 255, 0}},
+      {{231, 0, 255, 0}, 24, {PGUP}, {231, 0, 255, 0}},
+      {{235, 0, 7, 127}, 28, {PGUP}, {235, 0, 7, 127}},
+      {{249, 3, 0, 0}, 20, {PGUP}, {249, 3, 0, 0}},
+      {{248, 2, 0, 0}, 20, {PGDN}, {248, 1, 0, 0}},
+      {{245, 1, 5, 0}, 24, {PGUP}, {245, 1, 5, 0}},
+      {N, 10, {PGUP}, {61, 48, 40, 100}},
   };
   for (const auto& c : cases) {
     song({{c.e, N}});

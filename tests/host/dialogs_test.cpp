@@ -8,7 +8,10 @@
 // A chosen name without an extension gets ".sqf" (a dot in a folder name is
 // none). A cancelled dialog answers 0 and leaves file_name.
 TEST(Dialogs, ChosenNamesGetTheDefaultExtensionAndCancelKeepsTheName) {
-  const struct { const char* typed; const char* stored; } cases[] = {
+  const struct {
+    const char* typed;
+    const char* stored;
+  } cases[] = {
       {"song", "song.sqf"}, {"dir.v2/song", "dir.v2/song.sqf"}, {"song.SQF", "song.SQF"}, {"take.mid", "take.mid"}};
   for (const auto& c : cases)
     for (int (*ask)() : {ask_open_name, ask_save_name}) {
@@ -28,7 +31,9 @@ TEST(FileNameThreads, CopyIsNeverTornAndLongNamesAreCut) {
   const std::string a(200, 'a'), b(400, 'b'), cut_b(259, 'b');
   set_file_name(b.c_str());
   EXPECT_EQ(file_name, cut_b);
-  std::thread dropper([&] { for (int i = 0; i < 2000; ++i) set_file_name(i % 2 ? a.c_str() : b.c_str()); });
+  std::thread dropper([&] {
+    for (int i = 0; i < 2000; ++i) set_file_name(i % 2 ? a.c_str() : b.c_str());
+  });
   for (int i = 0; i < 2000; ++i) {
     char copy[FILE_NAME_SIZE];
     copy_file_name(copy);
@@ -42,7 +47,9 @@ TEST(FileNameThreads, CopyIsNeverTornAndLongNamesAreCut) {
 TEST(AlertThreads, ReadWhileAnotherThreadAlerts) {
   headless_echo_alerts(false);
   headless_clear_alerts();
-  std::thread alerter([] { for (int i = 0; i < 1000; ++i) alert_box("Song is too large"); });
+  std::thread alerter([] {
+    for (int i = 0; i < 1000; ++i) alert_box("Song is too large");
+  });
   std::size_t seen = 0;
   for (int i = 0; i < 1000; ++i) {
     const std::vector<std::string> copy = headless_alerts();

@@ -26,7 +26,7 @@ Event ev(int c, int s = 0, int b2 = 0, int b3 = 0) {
   return Event{std::uint8_t(c), std::uint8_t(s), std::uint8_t(b2), std::uint8_t(b3)};
 }
 Event note(int n, int s, int gate, int velocity = 100) { return ev(n, s, gate, velocity); }
-Event prog(int s, int p) { return ev(EV_PROGRAM, s, p); }    // a marker of when a step ran
+Event prog(int s, int p) { return ev(EV_PROGRAM, s, p); }  // a marker of when a step ran
 Event cc(int s, int c, int v) { return ev(EV_CONTROL, s, c, v); }
 Event call(int m) { return ev(EV_SAME_MEASURE, m - 1, 44); }  // measure m; relink sets the link
 Event rend(int count) { return ev(EV_REPEAT_END, count); }
@@ -78,8 +78,13 @@ std::string sent() {
 // change to the song, the start track and offset, and whether the change is
 // made after the start (links damaged after the start's relink).
 struct Play {
-  Tracks tracks; int until; std::string want;
-  std::function<void()> setup = {}; int track = 0; std::uint32_t offset = at(0); bool after_start = false;
+  Tracks tracks;
+  int until;
+  std::string want;
+  std::function<void()> setup = {};
+  int track = 0;
+  std::uint32_t offset = at(0);
+  bool after_start = false;
 };
 
 std::string play(const Play& p) {
@@ -95,7 +100,7 @@ std::string play(const Play& p) {
 
 TEST(Clock, RelativeTempo) {
   const std::uint32_t rows[][3] = {{120, 64, 10417}, {31, 65, 39063},  {120, 32, 20833}, {100, 64, 12500},
-                                   {120, 0, 125000}, {10, 64, 125000},  {9, 64, 125000},   {255, 255, 5208},
+                                   {120, 0, 125000}, {10, 64, 125000}, {9, 64, 125000},  {255, 255, 5208},
                                    {241, 64, 5208},  {240, 64, 5208}};  // base tempo, factor, microseconds
   for (const auto& r : rows) {
     base_tempo = r[0];
@@ -132,10 +137,14 @@ TEST(Clock, StepTimesAndStartCountdowns) {
       // Codes 240 and up take no time whatever their step; other codes below 240 are rests.
       {{{prog(0, 1), prog(12, 2), ev(EV_REPEAT_START, 30), ev(241, 50), ev(EV_CONTINUE, 99), prog(0, 3), ev(200, 24),
          ev(EV_KEY_SCAN, 6), ev(128, 1), prog(1, 4)}},
-       60, "10 C0 01|10 C0 02|22 C0 03|53 C0 04"},
+       60,
+       "10 C0 01|10 C0 02|22 C0 03|53 C0 04"},
       // Start countdowns: the smallest step+ starts on tick 10. Steps are counted for the current track.
-      {{{prog(5, 0)}, {prog(5, 1)}, {prog(5, 2)}}, 300, "10 C1 01|138 C2 02|265 C0 00",
-       [] { head(0, TRACK_STEP_PLUS, 127), head(1, TRACK_STEP_PLUS, -128), selected_steps.store(0); }, 1}};
+      {{{prog(5, 0)}, {prog(5, 1)}, {prog(5, 2)}},
+       300,
+       "10 C1 01|138 C2 02|265 C0 00",
+       [] { head(0, TRACK_STEP_PLUS, 127), head(1, TRACK_STEP_PLUS, -128), selected_steps.store(0); },
+       1}};
   for (const Play& r : rows) EXPECT_EQ(play(r), r.want);
   EXPECT_EQ(selected_steps.load(), 2) << "track 2's step and its end";
 }
@@ -149,8 +158,9 @@ TEST(Clock, PauseSilencesEachTrackAndResumesWithoutBurst) {
   for (int i = 0; i < 20 && tick.load() == 15; ++i) run_ms(1);
   EXPECT_EQ(tick.load(), 16);
   run_to_tick(41);  // the silenced notes still end on their gates, also after their track has ended
-  EXPECT_EQ(sent(), "10 90 3C 64|10 90 40 64|10 91 3D 64|15 90 3C 00|15 90 40 00|15 91 3D 00|"
-                    "30 90 43 64|31 90 43 00|40 90 3C 00|40 90 40 00");
+  EXPECT_EQ(sent(),
+            "10 90 3C 64|10 90 40 64|10 91 3D 64|15 90 3C 00|15 90 40 00|15 91 3D 00|"
+            "30 90 43 64|31 90 43 00|40 90 3C 00|40 90 40 00");
 }
 
 TEST(Clock, ZeroTimeLoopCannotHoldTheTimer) {
@@ -167,31 +177,44 @@ TEST(Events, Messages) {
       // Bytes as stored, on the head's low channel bits; key aftertouch untransposed; no message for key and tempo.
       {{{ev(EV_BANK_PRG, 0, 10, 8), ev(EV_AFTER_C, 0, 33), cc(0, 200, 255), prog(0, 127), ev(EV_AFTER_K, 0, 60, 70),
          ev(EV_PITCH, 0, 0, 64), ev(EV_MUSIC_KEY, 2), ev(EV_TEMPO, 0, 64), note(60, 1, 1, 200)}},
-       10, "10 B3 00 08|10 B3 20 00|10 C3 0A|10 D3 21|10 B3 C8 FF|10 C3 7F|10 A3 3C 46|10 E3 00 40|10 93 41 C8",
+       10,
+       "10 B3 00 08|10 B3 20 00|10 C3 0A|10 D3 21|10 B3 C8 FF|10 C3 7F|10 A3 3C 46|10 E3 00 40|10 93 41 C8",
        [] { head(0, TRACK_CHANNEL, 0xF3), head(0, TRACK_KEY_PLUS, 5); }},
       // Key+ and a play bias of -2 wrap in 8 bits, then 7 bits are kept; key+ bit 7 marks a rhythm track.
-      {{{note(60, 1, 1)}, {note(60, 1, 1)}, {note(125, 1, 1)}, {note(0, 1, 1)}}, 10,
+      {{{note(60, 1, 1)}, {note(60, 1, 1)}, {note(125, 1, 1)}, {note(0, 1, 1)}},
+       10,
        "10 90 3F 64|10 91 3C 64|10 92 00 64|10 93 7E 64",
-       [] { image()[SONG_PLAY_BIAS] = 254; for (int t : {0, 1, 2}) head(t, TRACK_KEY_PLUS, t == 1 ? 133 : 5); }},
+       [] {
+         image()[SONG_PLAY_BIAS] = 254;
+         for (int t : {0, 1, 2}) head(t, TRACK_KEY_PLUS, t == 1 ? 133 : 5);
+       }},
       // A sounding note is tied; a gate equal to the step restrikes; two tracks on one channel have their own slots.
-      {{{note(60, 24, 48), note(60, 1, 10, 90)}, {note(60, 24, 24), note(60, 1, 24)}}, 60,
-       "10 90 3C 64|10 90 3C 64|34 90 3C 00|34 90 3C 64|44 90 3C 00|58 90 3C 00", [] { head(1, TRACK_CHANNEL, 0); }},
+      {{{note(60, 24, 48), note(60, 1, 10, 90)}, {note(60, 24, 24), note(60, 1, 24)}},
+       60,
+       "10 90 3C 64|10 90 3C 64|34 90 3C 00|34 90 3C 64|44 90 3C 00|58 90 3C 00",
+       [] { head(1, TRACK_CHANNEL, 0); }},
       {{{note(60, 1, 0), note(61, 1, 10, 0), note(62, 1, 10, 1)}}, 12, "12 90 3E 01"},  // gate or velocity 0: a rest
       // Muted, channel off, other mode bits: only the notes differ.
-      {{m, m, m}, 30, "10 B0 07 5A|10 C0 05|10 B1 07 5A|10 C1 05|10 B2 07 5A|10 92 3C 64|10 C2 05|20 92 3C 00",
+      {{m, m, m},
+       30,
+       "10 B0 07 5A|10 C0 05|10 B1 07 5A|10 C1 05|10 B2 07 5A|10 92 3C 64|10 C2 05|20 92 3C 00",
        [] { head(0, TRACK_MODE, 1), head(1, TRACK_MODE, 8), head(2, TRACK_MODE, 0xF6); }},
       // Channel off ends the notes on the old channel and silences notes only; 20 is channel 3.
       {{{note(60, 0, 50), note(64, 2, 50), ev(EV_MIDI_CH, 0, 0), cc(0, 7, 100), note(70, 2, 50), ev(EV_MIDI_CH, 0, 20),
          note(72, 1, 5)}},
-       30, "10 90 3C 64|10 90 40 64|12 90 3C 00|12 90 40 00|12 B0 07 64|14 93 48 64|19 93 48 00"},
+       30,
+       "10 90 3C 64|10 90 40 64|12 90 3C 00|12 90 40 00|12 B0 07 64|14 93 48 64|19 93 48 00"},
       // Track exclusives: the checksum, then the next event; their own step; after an F7 the rest does nothing.
-      {{track_exclusive(0, 0x20, {0x41, 0x10, 0x42, 0x12, 0x83, 0x40, 0x00, 0x80, 0x84, 0xF7}, prog(1, 9))}, 10,
+      {{track_exclusive(0, 0x20, {0x41, 0x10, 0x42, 0x12, 0x83, 0x40, 0x00, 0x80, 0x84, 0xF7}, prog(1, 9))},
+       10,
        "10 F0 41 10 42 12 40 00 20 20 F7|10 C0 09"},
       {{track_exclusive(2, 0, {0x11, 0xF7, 0x22, 0x33, 0xF7, 0x44}, prog(1, 9)), track_exclusive(1, 0, {}, prog(1, 8))},
-       12, "10 F0 11 F7|10 F0 F7|11 C1 08|12 C0 09"},
+       12,
+       "10 F0 11 F7|10 F0 F7|11 C1 08|12 C0 09"},
       // Roland templates per track, and reset by the next start.
       {{{ev(EV_ROL_DEV, 0, 0x10, 0x42), ev(EV_ROL_BASE, 0, 0x40), ev(EV_ROL_PARA, 1, 0x7F), ev(EV_ROL_PARA, 1, 4, 127)},
-        {ev(EV_ROL_PARA, 2, 0x21, 5)}}, 12,
+        {ev(EV_ROL_PARA, 2, 0x21, 5)}},
+       12,
        "10 F0 41 10 42 12 40 00 7F 00 41 F7|10 F0 41 10 16 12 10 00 21 05 4A F7|11 F0 41 10 42 12 40 00 04 7F 3D F7"},
       {{{ev(EV_ROL_PARA, 1, 0x90, 0x80)}}, 10, "10 F0 41 10 16 12 10 00 90 80 60 F7"}};
   for (const Play& r : rows) EXPECT_EQ(play(r), r.want);
@@ -207,13 +230,20 @@ TEST(Events, SixteenSlotsDropTheSeventeenthNoteAndReuseFreedOnes) {
 }
 
 TEST(Events, UserExclusives) {
-  const struct { Bytes templ; int b2, b3, channel; std::string want; } rows[] = {
+  const struct {
+    Bytes templ;
+    int b2, b3, channel;
+    std::string want;
+  } rows[] = {
       {{0x41, 0x82, 0x42, 0x12, 0x83, 0x40, 0x00, 0x7F, 0x00, 0x84, 0xF7}, 0, 0, 9, "41 09 42 12 40 00 7F 00 41 "},
       {{0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x81, 0xF7}, 0, 127, 0, "43 10 4C 00 00 7E 7F "},
       {{}, 0, 0, 0, ""},
       {{0x83, 0x10, 0x84, 0x83, 0x05, 0x84}, 0, 0, 0, "10 70 05 0B "},  // the second sum starts at 70
       {{0x80, 0xF0, 0x90, 0xF7, 0x11}, 0xF7, 0, 0, "F7 F0 90 "},
-      {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24}, 0, 0, 0,
+      {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24},
+       0,
+       0,
+       0,
        "01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 "}};
   for (const auto& r : rows) {
     auto setup = [&] {  // template 3, the rest F7
@@ -253,7 +283,9 @@ TEST(Flow, RepeatsAndCallsWithTheMeasureNumberAtTheEnd) {
       {{{call(2), prog(6, 1)}}, 100, "10 C0 01|16 C0 01 m2"},
       // A chain of eleven is given up; the later, shorter ones are not.
       {{{call(2), call(3), call(4), call(5), call(6), call(7), call(8), call(9), call(10), call(11), call(12),
-         prog(1, 7), ME}}, 12, "10 C0 07|11 C0 07|12 C0 07 m4"}};
+         prog(1, 7), ME}},
+       12,
+       "10 C0 07|11 C0 07|12 C0 07 m4"}};
   for (const Play& r : rows) {
     std::string got = play(r);  // before the measure is read
     EXPECT_EQ(got + " m" + std::to_string(measure[0].load()), r.want);
@@ -277,9 +309,12 @@ TEST(Flow, LinksOutsideTheTrackCallTheFirstMeasure) {
   const Tracks tracks{{prog(6, 1), ME, ev(EV_SAME_MEASURE), prog(6, 2)}, {prog(1, 9)}};
   const std::uint32_t len = 64;  // the length of track 1's block
   const std::string first = "10 C0 01|10 C1 09|16 C0 01|22 C0 02", skipped = "10 C0 01|10 C1 09|16 C0 02";
-  const struct { std::uint32_t link; std::string want; } rows[] = {
-      {0, first}, {len, first}, {len + 44, first}, {65532, first}, {len - 4, skipped}, {52, skipped},
-      {56, skipped + "|22 C0 02"}};  // the end event: an empty call; itself: a chain given up; a sound link
+  const struct {
+    std::uint32_t link;
+    std::string want;
+  } rows[] = {{0, first},         {len, first},  {len + 44, first},          {65532, first},
+              {len - 4, skipped}, {52, skipped}, {56, skipped + "|22 C0 02"}};  // the end event: an empty call; itself:
+                                                                                // a chain given up; a sound link
   for (const auto& r : rows) {
     auto setup = [&] { head(0, at(2) + 2, r.link & 252), head(0, at(2) + 3, r.link >> 8); };
     EXPECT_EQ(play({tracks, 30, "", setup, 0, at(0), true}), r.want) << "link " << r.link;
@@ -304,19 +339,37 @@ TEST(Start, Positioning) {
   const Play rows[] = {
       // Held back: the last values, in a fixed order, on the last channel.
       {{{cc(0, 11, 1), cc(0, 10, 2), cc(0, 7, 0x30), cc(0, 1, 3), ev(EV_PITCH, 0, 4, 5), cc(0, 7, 6),
-         ev(EV_MIDI_CH, 0, 5), ev(EV_PITCH, 1, 0, 64), note(60, 1, 1)}, {cc(1, 10, 64)}},
-       11, "10 E4 00 40|10 B4 01 03|10 B4 07 06|10 B4 0A 02|10 B4 0B 01|10 B1 0A 40|11 94 3C 64", {}, 0, at(8)},
+         ev(EV_MIDI_CH, 0, 5), ev(EV_PITCH, 1, 0, 64), note(60, 1, 1)},
+        {cc(1, 10, 64)}},
+       11,
+       "10 E4 00 40|10 B4 01 03|10 B4 07 06|10 B4 0A 02|10 B4 0B 01|10 B1 0A 40|11 94 3C 64",
+       {},
+       0,
+       at(8)},
       // Other messages (exclusives too) go out in their place.
-      {{{prog(1, 5), cc(1, 64, 127), ev(EV_ROL_PARA, 1, 9, 0), cc(1, 7, 100), note(60, 1, 1)}}, 14,
-       "10 C0 05|11 B0 40 7F|12 F0 41 10 16 12 10 00 09 00 67 F7|13 B0 07 64|14 90 3C 64", {}, 0, at(4)},
+      {{{prog(1, 5), cc(1, 64, 127), ev(EV_ROL_PARA, 1, 9, 0), cc(1, 7, 100), note(60, 1, 1)}},
+       14,
+       "10 C0 05|11 B0 40 7F|12 F0 41 10 16 12 10 00 09 00 67 F7|13 B0 07 64|14 90 3C 64",
+       {},
+       0,
+       at(4)},
       // Inside a repeated section: the first pass; after a call and inside a long note.
-      {{{RS, note(60, 12, 1), ME, note(62, 12, 1), ME, rend(2), note(64, 12, 1)}}, 60,
-       "22 90 3E 64|23 90 3E 00|34 90 3C 64|35 90 3C 00|46 90 3E 64|47 90 3E 00|58 90 40 64|59 90 40 00", {}, 0, at(3)},
+      {{{RS, note(60, 12, 1), ME, note(62, 12, 1), ME, rend(2), note(64, 12, 1)}},
+       60,
+       "22 90 3E 64|23 90 3E 00|34 90 3C 64|35 90 3C 00|46 90 3E 64|47 90 3E 00|58 90 40 64|59 90 40 00",
+       {},
+       0,
+       at(3)},
       {{{note(60, 12, 48), ME, call(1), note(62, 12, 1)}}, 40, "34 90 3E 64|35 90 3E 00", {}, 0, at(3)},
       // Beyond the end; from an event of another track, whose earlier events are silent, at a changed tempo and key.
       {{{note(60, 5, 1), note(61, 5, 1)}, {note(70, 10, 1), note(71, 5, 1)}}, 20, "20 91 47 64", {}, 0, 10000},
-      {{{note(60, 10, 1), note(61, 10, 1)}, {ev(EV_TEMPO, 0, 96), ev(EV_MUSIC_KEY, 0xF2, 9, 9), note(70, 3, 1),
-        note(71, 3, 1)}}, 21, "13 91 47 64|14 91 47 00|20 90 3D 64|21 90 3D 00", {}, 1, at(3)}};
+      {{{note(60, 10, 1), note(61, 10, 1)},
+        {ev(EV_TEMPO, 0, 96), ev(EV_MUSIC_KEY, 0xF2, 9, 9), note(70, 3, 1), note(71, 3, 1)}},
+       21,
+       "13 91 47 64|14 91 47 00|20 90 3D 64|21 90 3D 00",
+       {},
+       1,
+       at(3)}};
   for (const Play& r : rows) EXPECT_EQ(play(r), r.want);
   EXPECT_EQ(std::vector<std::int64_t>({us_per_tick, key_value}), std::vector<std::int64_t>({6944, 10}));
 }
@@ -352,15 +405,17 @@ TEST(PlayerThreads, StartPauseStop) {
     for (int i = 0; i < 1200; ++i)
       song[t].push_back(i % 24 ? note(40 + (t + i) % 40, i % 3 / 2, 1 + i % 9) : ev(EV_USER_EXCL0));
   play({song, 0, "", [] { image()[SONG_TEMPO] = 240; }});  // ticks of about 5 ms
-  screen_mode.store(MODE_COMMAND);  // stopped again, to start while the timer runs
+  screen_mode.store(MODE_COMMAND);                         // stopped again, to start while the timer runs
   std::atomic<bool> quit{false};
   std::thread timer([&] {
     while (!quit.load()) headless_advance_clock(1), on_timer(), std::this_thread::sleep_for(1ms);
   });
   player_reset();
   for (bool stop : {false, true}) {
-    if (stop) paused.store(0);  // resumed after the pause
-    else start_play(at(0), MODE_PLAY_MONITOR);
+    if (stop)
+      paused.store(0);  // resumed after the pause
+    else
+      start_play(at(0), MODE_PLAY_MONITOR);
     for (std::int32_t until = tick + 40, ms = 0; tick < until && ms++ < 20000; std::this_thread::sleep_for(1ms))
       for (int t = 0; t < TRACK_COUNT; ++t)  // positions before the track's end, levels up to twice velocity 100
         EXPECT_TRUE(position[t].load(relaxed) < track_end(t) && level[t].load(relaxed) <= 200) << t;

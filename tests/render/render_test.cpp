@@ -36,12 +36,17 @@ std::string save(const TempDir& dir, const Tracks& tracks, const char* name = "s
 // millisecond that the peer's note starts differ from ours.
 Tracks busy_song() {
   Tracks t(TRACK_COUNT);
-  t[0] = {{EV_ROL_DEV, 0, 0x10, 0x42}, {EV_ROL_BASE, 0, 0x40, 0x00}, {EV_ROL_PARA, 0, 0x7F, 0x00},
+  t[0] = {{EV_ROL_DEV, 0, 0x10, 0x42},  {EV_ROL_BASE, 0, 0x40, 0x00}, {EV_ROL_PARA, 0, 0x7F, 0x00},
           {EV_ROL_BASE, 0, 0x40, 0x13}, {EV_ROL_PARA, 0, 0x15, 0x01},  // part 3 (channel 3) plays drums
           {EV_PROGRAM, 0, 0, 0},        {EV_CONTROL, 0, 7, 0xE4},     {EV_REPEAT_START, 0, 0, 0}};
   for (int i = 0; i < 8; ++i) t[0].push_back({static_cast<std::uint8_t>(60 + (i * 7) % 12), 24, 24, 100});
-  t[0].insert(t[0].end(), {{EV_REPEAT_END, 2, 0, 0}, {EV_TEMPO, 0, 80, 0}, {EV_PROGRAM, 0, 48, 0},
-                           {72, 48, 48, 90}, {EV_PITCH, 48, 0, 0x50}, {EV_PITCH, 0, 0, 0x40}, {67, 96, 90, 100}});
+  t[0].insert(t[0].end(), {{EV_REPEAT_END, 2, 0, 0},
+                           {EV_TEMPO, 0, 80, 0},
+                           {EV_PROGRAM, 0, 48, 0},
+                           {72, 48, 48, 90},
+                           {EV_PITCH, 48, 0, 0x50},
+                           {EV_PITCH, 0, 0, 0x40},
+                           {67, 96, 90, 100}});
   t[1] = {{EV_PROGRAM, 0, 4, 0}, {EV_CONTROL, 0, 10, 20}};
   for (int i = 0; i < 12; ++i)
     t[1].push_back({static_cast<std::uint8_t>(79 + (i % 3) * 4), 48, 36, static_cast<std::uint8_t>(60 + i * 5)});
@@ -61,11 +66,11 @@ void expect_peer_agrees(const TempDir& dir, const std::string& song, int rate) {
   ASSERT_EQ(c.status, 0) << c.err;
   EXPECT_EQ(c.err, "");  // no progress bar when stderr is no terminal
   ASSERT_EQ(run_cli("export-midi " + song + " " + mid).status, 0);
-  const std::string run_peer = std::string(PEER) + " -ni -F " + peer + " -r " + std::to_string(rate) + " -o synth.device-id=16 " +
-                               find_soundfont("") + " " + mid + " >/dev/null 2>&1";
+  const std::string run_peer = std::string(PEER) + " -ni -F " + peer + " -r " + std::to_string(rate) +
+                               " -o synth.device-id=16 " + find_soundfont("") + " " + mid + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(run_peer.c_str()), 0) << run_peer;
-  const std::string compare = std::string(PYTHON) + " " + TAKTO_SOURCE_DIR "/tests/render/compare_audio.py " +
-                              ours + " " + peer;
+  const std::string compare =
+      std::string(PYTHON) + " " + TAKTO_SOURCE_DIR "/tests/render/compare_audio.py " + ours + " " + peer;
   const int status = std::system((compare + " >" + dir.file("compare")).c_str());
   const std::vector<std::uint8_t> said = read_file(dir.file("compare"));
   EXPECT_EQ(status, 0) << song << ": " << std::string(said.begin(), said.end());
@@ -85,7 +90,11 @@ TEST(Render, AgreesWithTheFluidSynthProgram) {
 }
 
 // A written file's first bytes, format and samples, as libsndfile reads them.
-struct Audio { std::string magic; SF_INFO info{}; std::vector<short> samples; };
+struct Audio {
+  std::string magic;
+  SF_INFO info{};
+  std::vector<short> samples;
+};
 
 Audio read_audio(const std::string& path) {
   const std::vector<std::uint8_t> f = read_file(path);
@@ -105,13 +114,17 @@ TEST(Render, FormatsAndTheTail) {
   // One quarter note (500 ms at 120) from ms 1, ending at the song's end.
   const std::string note = save(dir, {{{60, 48, 48, 100}}}, "note.sqf");
   // An organ held by the sustain pedal never falls silent.
-  const std::string held = save(dir, {{{EV_PROGRAM, 0, 16, 0}, {EV_CONTROL, 0, 64, 127}, {60, 48, 48, 100}}}, "held.sqf");
-  const struct { std::string song, out, args, magic; int rate; long long min_ms, max_ms; } rows[] = {
-      {note, "a.wav", "", "RIFF", 44100, 600, 6000},
-      {note, "a.WAV", " --rate 22050", "RIFF", 22050, 600, 6000},
-      {held, "h.wav", "", "RIFF", 44100, 10500, 10502},  // the 10 s limit after the last message
-      {note, "a.flac", "", "fLaC", 44100, 0, 0},
-      {note, "a.ogg", "", "OggS", 44100, 0, 0}};
+  const std::string held =
+      save(dir, {{{EV_PROGRAM, 0, 16, 0}, {EV_CONTROL, 0, 64, 127}, {60, 48, 48, 100}}}, "held.sqf");
+  const struct {
+    std::string song, out, args, magic;
+    int rate;
+    long long min_ms, max_ms;
+  } rows[] = {{note, "a.wav", "", "RIFF", 44100, 600, 6000},
+              {note, "a.WAV", " --rate 22050", "RIFF", 22050, 600, 6000},
+              {held, "h.wav", "", "RIFF", 44100, 10500, 10502},  // the 10 s limit after the last message
+              {note, "a.flac", "", "fLaC", 44100, 0, 0},
+              {note, "a.ogg", "", "OggS", 44100, 0, 0}};
   long long wav_frames = 0;
   for (const auto& r : rows) {
     CliResult c = run_cli("render " + r.song + " " + dir.file(r.out) + r.args);
@@ -144,8 +157,10 @@ TEST(Render, NotesLandOnTheirMillisecond) {
   TempDir dir;
   if (find_soundfont("").empty()) GTEST_SKIP() << "no General MIDI SoundFont is installed";
   std::vector<Event> notes;  // short notes, each followed by silence
-  for (int i = 0; i < 4; ++i) notes.insert(notes.end(), {{EV_TEMPO, 0, static_cast<std::uint8_t>(40 + 9 * i), 0},
-                                                         {static_cast<std::uint8_t>(60 + i), 3, 1, 120}, {0, 250, 0, 0}});
+  for (int i = 0; i < 4; ++i)
+    notes.insert(notes.end(), {{EV_TEMPO, 0, static_cast<std::uint8_t>(40 + 9 * i), 0},
+                               {static_cast<std::uint8_t>(60 + i), 3, 1, 120},
+                               {0, 250, 0, 0}});
   const std::string song = save(dir, {notes});
   std::vector<long long> starts;  // ms of each note-on, from the trace
   std::istringstream trace(run_cli("trace " + song).out);
@@ -180,16 +195,21 @@ TEST(Render, RefusalsLeaveTheOutputAlone) {
   const std::string song = save(dir, {{{60, 12, 12, 100}}}), out = dir.file("out.wav");
   write_file(dir.file("junk.sqf"), std::vector<std::uint8_t>(40, 'x'));
   const std::string usage = "usage: takto-cli render";
-  const struct { std::string args; int status; std::string err; } rows[] = {
-      {song + " " + out + " --soundfont /none/x.sf2", 1, "No SoundFont found. Looked for:\n  /none/x.sf2\n"},
-      {dir.file("junk.sqf") + " " + out, 1, "Not SQF format file"},
-      {song + " " + dir.file("out.mp3"), 2, "Unknown audio file type"},
-      {song + " " + dir.file("out"), 2, "Unknown audio file type"},
-      {song + " " + out + " --rate 1000", 1, "8000-96000 Hz"},
-      {song + " " + out + " --soundfont " + dir.file("junk.sqf"), 1, "cannot load the SoundFont"},
-      {song + " /nonexistent-dir/out.wav", 1, "Cannot write /nonexistent-dir/out.wav"},
-      {song + " " + out + " --rate x", 2, usage}, {song + " " + out + " --track 19", 2, usage},
-      {song + " " + out + " --soundfont", 2, usage}, {song, 2, usage}};
+  const struct {
+    std::string args;
+    int status;
+    std::string err;
+  } rows[] = {{song + " " + out + " --soundfont /none/x.sf2", 1, "No SoundFont found. Looked for:\n  /none/x.sf2\n"},
+              {dir.file("junk.sqf") + " " + out, 1, "Not SQF format file"},
+              {song + " " + dir.file("out.mp3"), 2, "Unknown audio file type"},
+              {song + " " + dir.file("out"), 2, "Unknown audio file type"},
+              {song + " " + out + " --rate 1000", 1, "8000-96000 Hz"},
+              {song + " " + out + " --soundfont " + dir.file("junk.sqf"), 1, "cannot load the SoundFont"},
+              {song + " /nonexistent-dir/out.wav", 1, "Cannot write /nonexistent-dir/out.wav"},
+              {song + " " + out + " --rate x", 2, usage},
+              {song + " " + out + " --track 19", 2, usage},
+              {song + " " + out + " --soundfont", 2, usage},
+              {song, 2, usage}};
   for (const auto& r : rows) {
     write_file(out, KEEP);
     CliResult c = run_cli("render " + r.args);

@@ -51,27 +51,51 @@ TEST(KeyScript, TokensAndWhatTheyMean) {
   const std::vector<ScriptToken> keys = script(
       "A Z 0 9 RETURN ESC SPACE TAB BS DEL INS HOME END PGUP PGDN UP DOWN LEFT RIGHT F1 F12 NUM0 NUM9\n"
       "NUM* NUM+ NUM- NUM. NUM/ CLEAR CONVERT NONCONVERT VK186 VK255\tS-ESC C-K C-S-A S-S");
-  const std::vector<int> vks = {65, 90,  48,  57,  13,  27,  32,  9,   8,  46, 45, 36, 35, 33, 34, 38, 40, 37,
-                                39, 112, 123, 96,  105, 106, 107, 109, 110, 111, 12, 28, 29, 186, 255, 27, 75, 65, 83};
+  const std::vector<int> vks = {65,  90,  48, 57,  13,  27,  32,  9,   8,   46, 45, 36, 35,  33,  34, 38, 40, 37, 39,
+                                112, 123, 96, 105, 106, 107, 109, 110, 111, 12, 28, 29, 186, 255, 27, 75, 65, 83};
   ASSERT_EQ(keys.size(), vks.size());
-  for (std::size_t i = 0; i < vks.size(); ++i) EXPECT_EQ(std::pair(keys[i].kind, keys[i].vk), std::pair(ScriptToken::KEY, vks[i])) << keys[i].source;
+  for (std::size_t i = 0; i < vks.size(); ++i)
+    EXPECT_EQ(std::pair(keys[i].kind, keys[i].vk), std::pair(ScriptToken::KEY, vks[i])) << keys[i].source;
   EXPECT_EQ(keys[33].held, std::vector<int>{16});
   EXPECT_EQ(keys[35].held, (std::vector<int>{17, 16}));
   const std::vector<ScriptToken> rest = script("wait=0 wait=250 open=a/b save=x.sqf cancel drop=d snap=out/s");
   using T = ScriptToken;
   const std::tuple<T::Kind, std::uint32_t, std::string> want[] = {
-      {T::WAIT, 0, ""}, {T::WAIT, 250, ""}, {T::OPEN, 0, "a/b"}, {T::SAVE, 0, "x.sqf"}, {T::CANCEL, 0, ""}, {T::DROP, 0, "d"}, {T::SNAP, 0, "out/s"}};
+      {T::WAIT, 0, ""},   {T::WAIT, 250, ""}, {T::OPEN, 0, "a/b"},  {T::SAVE, 0, "x.sqf"},
+      {T::CANCEL, 0, ""}, {T::DROP, 0, "d"},  {T::SNAP, 0, "out/s"}};
   ASSERT_EQ(rest.size(), std::size(want));
-  for (std::size_t i = 0; i < rest.size(); ++i) EXPECT_EQ(std::tie(rest[i].kind, rest[i].ms, rest[i].text), want[i]) << rest[i].source;
+  for (std::size_t i = 0; i < rest.size(); ++i)
+    EXPECT_EQ(std::tie(rest[i].kind, rest[i].ms, rest[i].text), want[i]) << rest[i].source;
 }
 
 TEST(KeyScript, UnreadableTokensAreNamed) {
   const std::string long_path = "open=" + std::string(256, 'p');
   std::vector<ScriptToken> t;
   std::string error;
-  for (const std::string bad : {"a", "F0", "F13", "F01", "VK0", "VK256", "VK01", "VK", "NUM10", "S-", "S-S-A", "C-S-C-A", "s-A",
-                                "wait=", "wait=x", "wait=-1", "wait=100000001", "open=", "snap=", "drop=", "foo=bar", "Cancel",
-                                "RETURN2", long_path.c_str()}) {
+  for (const std::string bad : {"a",
+                                "F0",
+                                "F13",
+                                "F01",
+                                "VK0",
+                                "VK256",
+                                "VK01",
+                                "VK",
+                                "NUM10",
+                                "S-",
+                                "S-S-A",
+                                "C-S-C-A",
+                                "s-A",
+                                "wait=",
+                                "wait=x",
+                                "wait=-1",
+                                "wait=100000001",
+                                "open=",
+                                "snap=",
+                                "drop=",
+                                "foo=bar",
+                                "Cancel",
+                                "RETURN2",
+                                long_path.c_str()}) {
     EXPECT_FALSE(parse_key_script("A wait=5\n\t" + bad + " B", t, error)) << bad;
     EXPECT_NE(error.find("'" + bad + "'"), std::string::npos) << error;
   }
@@ -167,7 +191,9 @@ TEST(Session, SnapsAreTakenAtTheirTime) {
   EXPECT_EQ(std::string(png.begin(), png.end()).substr(0, 4), "\x89PNG");
 
   testing::internal::CaptureStderr();
-  EXPECT_EQ(run_session(script("snap=" + dir.file("none/s")), [] { host_sleep_1ms(); }, nullptr), 1);
+  EXPECT_EQ(run_session(
+                script("snap=" + dir.file("none/s")), [] { host_sleep_1ms(); }, nullptr),
+            1);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("none/s.txt"), std::string::npos);
 }
 
@@ -176,22 +202,32 @@ TEST(Session, SnapsAreTakenAtTheirTime) {
 // then the attributes in hex and the cursor.
 TEST(ScreenDump, RowsAttributesAndCursor) {
   init_text_screen();
-  print_at(0, 0, "A\x8A\xBF" "b\xB1", 7);   // "A漢bｱ"
+  print_at(0, 0,
+           "A\x8A\xBF"
+           "b\xB1",
+           7);                                 // "A漢bｱ"
   print_at(10, 0, "\x01\x7F\x80\xA0\xFD", 6);  // a control byte, DEL, and bytes no character has
-  print_at(20, 0, "x\x81", 15);              // a lead byte last: no pair
-  print_at(30, 0, "\x82\xA0", 5);            // "あ", then its lead covered
+  print_at(20, 0, "x\x81", 15);                // a lead byte last: no pair
+  print_at(30, 0, "\x82\xA0", 5);              // "あ", then its lead covered
   print_at(30, 0, "y", 5);
-  print_at(79, 1, "\x8A\xBF", 7);            // a pair across rows is two lone bytes
+  print_at(79, 1, "\x8A\xBF", 7);  // a pair across rows is two lone bytes
   set_cursor(4, 2);
   const std::string d = screen_dump();
   std::vector<std::string> lines;
-  for (std::size_t at = 0, nl; (nl = d.find('\n', at)) != std::string::npos; at = nl + 1) lines.push_back(d.substr(at, nl - at));
+  for (std::size_t at = 0, nl; (nl = d.find('\n', at)) != std::string::npos; at = nl + 1)
+    lines.push_back(d.substr(at, nl - at));
   ASSERT_EQ(lines.size(), 52u);
-  EXPECT_EQ(lines[0], "A\xE6\xBC\xA2" "b\xEF\xBD\xB1" "     ?????     x?        y?" + std::string(48, ' '));
+  EXPECT_EQ(lines[0],
+            "A\xE6\xBC\xA2"
+            "b\xEF\xBD\xB1"
+            "     ?????     x?        y?" +
+                std::string(48, ' '));
   EXPECT_EQ(lines[1], std::string(79, ' ') + "?");
   EXPECT_EQ(lines[2], "\xEF\xBD\xBF" + std::string(79, ' '));  // the lone trail byte 0xBF alone is "ｿ"
   EXPECT_EQ(lines[25], "--");
-  EXPECT_EQ(lines[26].substr(0, 12), "0707270707" "00");
+  EXPECT_EQ(lines[26].substr(0, 12),
+            "0707270707"
+            "00");
   EXPECT_EQ(lines[26].substr(60, 6), "052500");
   EXPECT_EQ(lines[27].substr(158), "07");
   EXPECT_EQ(lines[28].substr(0, 4), "2700");

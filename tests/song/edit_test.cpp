@@ -13,13 +13,15 @@ Event same(unsigned measure) {  // 1-based, link 44
 }
 std::vector<Event> events_of(int t) {
   std::vector<Event> out;
-  for (std::uint32_t p = first_event(t); p < track_end(t); p += 4) out.push_back(*reinterpret_cast<Event*>(image() + p));
+  for (std::uint32_t p = first_event(t); p < track_end(t); p += 4)
+    out.push_back(*reinterpret_cast<Event*>(image() + p));
   return out;
 }
 std::vector<unsigned> refs_of(int t, bool links = false) {  // 1-based numbers, or links
   std::vector<unsigned> out;
   for (const Event& e : events_of(t))
-    if (e.code == EV_SAME_MEASURE) out.push_back(links ? (e.byte2 & 252u) + 256u * e.byte3 : e.step + 256u * (e.byte2 & 3) + 1);
+    if (e.code == EV_SAME_MEASURE)
+      out.push_back(links ? (e.byte2 & 252u) + 256u * e.byte3 : e.step + 256u * (e.byte2 & 3) + 1);
   return out;
 }
 std::uint32_t pos(int t, int index) { return first_event(t) + 4 * index; }
@@ -69,11 +71,11 @@ TEST(Gaps, Refusals) {
       {std::vector<Event>(16370, N), 0, 1, true, false},  // 65,528 -> 65,532
       {std::vector<Event>(16371, N), 0, 1, true, true},   // full
       {std::vector<Event>(16369, N), 0, 3, true, true},
-      {{N, X, C, C}, 2, 1, true, true},    // between an exclusive and its continuations
-      {{N, X, C, C}, 1, 1, false, true},   // the exclusive without them
-      {{N, X, C, C}, 4, 1, false, true},   // the end event
-      {{N, M}, -1, 1, true, true},         // inside the head
-      {{N, M}, 3, 1, true, true},          // past the end event
+      {{N, X, C, C}, 2, 1, true, true},   // between an exclusive and its continuations
+      {{N, X, C, C}, 1, 1, false, true},  // the exclusive without them
+      {{N, X, C, C}, 4, 1, false, true},  // the end event
+      {{N, M}, -1, 1, true, true},        // inside the head
+      {{N, M}, 3, 1, true, true},         // past the end event
   };
   for (const auto& c : cases) {
     song({c.track});
@@ -131,10 +133,10 @@ TEST(MeasureEdits, Inserts) {
     std::vector<unsigned> refs;  // the old references afterwards
     int new_k;
   } cases[] = {
-      {true, FOUR, 7, 3, {2, 3, 5}, 4},            // measure end inside measure 3
+      {true, FOUR, 7, 3, {2, 3, 5}, 4},                      // measure end inside measure 3
       {true, {N, same(1), N, M, same(3)}, 1, 1, {1, 3}, 1},  // closes what the reference closes
-      {false, FOUR, 6, 3, {2, 4, 5}, 3},           // same-measure at the start of measure 3
-      {false, FOUR, 7, 3, {2, 5, 6}, 4},           // inside: head, new measure, tail
+      {false, FOUR, 6, 3, {2, 4, 5}, 3},                     // same-measure at the start of measure 3
+      {false, FOUR, 7, 3, {2, 5, 6}, 4},                     // inside: head, new measure, tail
   };
   for (const auto& c : cases) {
     song({c.track});
@@ -161,13 +163,13 @@ TEST(MeasureEdits, Deletes) {
     std::vector<unsigned> refs;
     int new_k, removed;
   } cases[] = {
-      {FOUR, 5, 2, {2, 2, 3}, 2, 1},                               // measure end inside
-      {{N, M, same(1), same(3)}, 1, 1, {1, 3}, 2, 1},              // measure end before a reference
+      {FOUR, 5, 2, {2, 2, 3}, 2, 1},                                  // measure end inside
+      {{N, M, same(1), same(3)}, 1, 1, {1, 3}, 2, 1},                 // measure end before a reference
       {{N, M, same(1), N, M, same(3), same(4)}, 2, 2, {2, 3}, 2, 1},  // reference after a boundary
       {{N, same(1), N, M, N, M, same(1), same(2), same(3), same(4)}, 1, 2, {1, 1, 1, 2}, 1, 1},  // joins two
-      {{N, N, same(1), same(3)}, 1, 1, {1, 3}, 2, 1},              // note before a reference
+      {{N, N, same(1), same(3)}, 1, 1, {1, 3}, 2, 1},                                   // note before a reference
       {{N, M, N, same(1), N, M, same(2), same(3), same(4)}, 2, 2, {1, 2, 2, 3}, 2, 1},  // a measure's only note
-      {{N, X, C, C, C, N}, 1, 1, {}, 1, 4},                        // exclusive with its continuations
+      {{N, X, C, C, C, N}, 1, 1, {}, 1, 4},  // exclusive with its continuations
   };
   for (const auto& c : cases) {
     song({c.track});
@@ -184,11 +186,16 @@ TEST(MeasureEdits, Deletes) {
 TEST(MeasureEdits, Refusals) {
   std::vector<Event> full(MAX_TRACK_EVENTS - 1, N);
   full.push_back(same(3));
-  const struct { std::vector<Event> track; int index; char op; } cases[] = {
-      {full, 5, 's'}, {full, 5, 'm'},  // a full track
-      {{N, X, C, C, C, N}, 6, 'd'},    // the end event
-      // A measure end or reference before a stray continuation: refused before any reference is renumbered.
-      {{N, M, C, same(2)}, 1, 'd'}, {{N, M, same(1), C, same(3)}, 2, 'd'}};
+  const struct {
+    std::vector<Event> track;
+    int index;
+    char op;
+  } cases[] = {{full, 5, 's'},
+               {full, 5, 'm'},                // a full track
+               {{N, X, C, C, C, N}, 6, 'd'},  // the end event
+               // A measure end or reference before a stray continuation: refused before any reference is renumbered.
+               {{N, M, C, same(2)}, 1, 'd'},
+               {{N, M, same(1), C, same(3)}, 2, 'd'}};
   for (const auto& c : cases) {
     song({c.track});
     const std::vector<std::uint8_t> before(image(), image() + used_length());
@@ -196,7 +203,8 @@ TEST(MeasureEdits, Refusals) {
     std::uint32_t p = pos(0, c.index);
     EXPECT_EQ(c.op == 's' ? insert_same_measure(p, k) : c.op == 'm' ? insert_measure_end(p, k) : delete_event(p, k), 1);
     EXPECT_TRUE(k == 2 && p == pos(0, c.index) && used_length() == before.size() &&
-                std::equal(before.begin(), before.end(), image())) << c.op << " " << c.index;
+                std::equal(before.begin(), before.end(), image()))
+        << c.op << " " << c.index;
   }
 }
 

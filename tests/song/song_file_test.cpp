@@ -69,12 +69,11 @@ TEST_F(SongFile, EmptySongIsByteExact) {
   std::copy(fields, fields + 4, &e[448]);
   e[486] = 18;
   const char* rhythm[32] = {
-      "HandClap      '", "MuteHighConga >", "OpenHighConga ?", "LowConga      @", "CrashCymbal1  1",
-      "RideCymbal1   3", "PedalHi-hat   ,", "OpenHi-hat    .", "ClosedHi-hat  *", "HighTom2      0",
-      "MidTom2       -", "LowTom2       )", "SideStick     %", "SnareDrum2    (", "SnareDrum1    &",
-      "KickDrum1     $", "HighTimbale   A", "LowTimbale    B", "Cowbell       8", "HighBongo     <",
-      "LowBongo      =", "HighAgogo     C", "LowAgogo      D", "Tambourine    6", "Claves        K",
-      "Maracas       F", "LongLowWhistleH", "ShortHiWhistleG", "Cabasa        E", "ShortGuiro    I",
+      "HandClap      '", "MuteHighConga >", "OpenHighConga ?", "LowConga      @", "CrashCymbal1  1", "RideCymbal1   3",
+      "PedalHi-hat   ,", "OpenHi-hat    .", "ClosedHi-hat  *", "HighTom2      0", "MidTom2       -", "LowTom2       )",
+      "SideStick     %", "SnareDrum2    (", "SnareDrum1    &", "KickDrum1     $", "HighTimbale   A", "LowTimbale    B",
+      "Cowbell       8", "HighBongo     <", "LowBongo      =", "HighAgogo     C", "LowAgogo      D", "Tambourine    6",
+      "Claves        K", "Maracas       F", "LongLowWhistleH", "ShortHiWhistleG", "Cabasa        E", "ShortGuiro    I",
       "MuteTriangle  P", "OpenTriangle  Q"};
   for (int j = 0; j < 32; ++j) std::memcpy(&e[518 + 16 * j], rhythm[j], 15), e[533 + 16 * j] = 1;
   for (int n = 0; n < 8; ++n) {
@@ -116,7 +115,12 @@ TEST_F(SongFile, RefusedFiles) {
   Bytes good = image_prefix(used_length());
   std::size_t t1 = SONG_HEADER_SIZE, t3 = t1 + 56 + 48;  // note, measure end, end | end | program, end
   using Damage = std::function<void(Bytes&)>;
-  const struct { Damage damage; std::string message; bool empty_after; } cases[] = {  // else the previous song stays
+  const struct {
+    Damage damage;
+    std::string message;
+    bool empty_after;
+  } cases[] = {
+      // else the previous song stays
       {[](Bytes& f) { f.clear(); }, "File size 0 or directory", false},
       {[](Bytes& f) { f.resize(SONG_IMAGE_SIZE + 1); }, "Too big file", false},
       {[](Bytes& f) { f[27] = '1'; }, "Not SQF format file", true},
@@ -173,7 +177,13 @@ TEST_F(SongFile, FailedSavesAndReadOnlyFolders) {
   ASSERT_EQ(::geteuid() == 0 ? ::chown(dir.path.c_str(), 65534, 65534) : 0, 0);
   const std::string path = dir.file("song.sqf");
   const Bytes old(3000, 'o');
-  const struct { const char* what; int folder, file; bool full_song; rlim_t size_limit; int result; } cases[] = {
+  const struct {
+    const char* what;
+    int folder, file;
+    bool full_song;
+    rlim_t size_limit;
+    int result;
+  } cases[] = {
       {"full disk", 0777, 0666, true, 64 * 1024, 1},
       {"read-only file", 0777, 0444, true, RLIM_INFINITY, 1},
       {"read-only folder, shorter than the old file", 0555, 0666, false, RLIM_INFINITY, 0},

@@ -3,6 +3,7 @@
 // picture, and the multimedia timer.
 #include <gtest/gtest.h>
 #include <windows.h>
+// Needs windows.h first.
 #include <shlobj.h>
 
 #include <atomic>
@@ -19,10 +20,9 @@
 
 namespace {
 std::atomic<int> timer_calls{0};
-}  // namespace
-
 // The player's clock, counted instead.
-void on_timer() { timer_calls.fetch_add(1); }
+void count_call() { timer_calls.fetch_add(1); }
+}  // namespace
 
 TEST(CommandLine, TakenWholeWithTheQuoteRule) {
   const struct {
@@ -70,8 +70,8 @@ class Picture : public ::testing::Test {
  protected:
   HWND window = nullptr;
   void SetUp() override {
-    const WNDCLASSW wc{0, DefWindowProcW, 0, 0, GetModuleHandleW(nullptr), nullptr, nullptr, nullptr, nullptr,
-                       L"PictureTest"};
+    const WNDCLASSW wc{0,       DefWindowProcW, 0,       0,       GetModuleHandleW(nullptr),
+                       nullptr, nullptr,        nullptr, nullptr, L"PictureTest"};
     RegisterClassW(&wc);
     window = CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPEDWINDOW, 0, 0, 700, 500, nullptr, nullptr,
                              wc.hInstance, nullptr);
@@ -155,7 +155,7 @@ TEST_F(Picture, DrawingAfterTeardownReachesNothingFreed) {
 // Stopped means stopped: no call runs after stop_tick_timer returns.
 TEST(TickTimer, CallsOnTimerEveryMillisecondUntilStopped) {
   timer_calls.store(0);
-  start_tick_timer();
+  start_tick_timer(count_call);
   const DWORD from = timeGetTime();
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   const int calls = timer_calls.load();

@@ -12,9 +12,7 @@
 namespace {
 SDL_AudioDeviceID device = 0;
 
-void render(void*, Uint8* stream, int bytes) {
-  synth_render(reinterpret_cast<std::int16_t*>(stream), bytes / 4);
-}
+void render(void*, Uint8* stream, int bytes) { synth_render(reinterpret_cast<std::int16_t*>(stream), bytes / 4); }
 
 void quiet_alsa(const char*, int, const char*, int, const char*, ...) {}
 void quiet_jack(const char*) {}

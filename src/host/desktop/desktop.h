@@ -1,6 +1,6 @@
 // The desktop backend: an SDL2 window, a 1 ms timer thread, MIDI output to the
 // built-in synthesizer or to a MIDI port (RtMidi), and the desktop's own file
-// dialogs. The program's entry (main.cpp) sets these up and tears them down in
+// dialogs. The program (desktop/main.cpp) sets these up and tears them down in
 // a fixed order: window, MIDI output, timer, application thread; and back.
 #pragma once
 
@@ -9,24 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-
-// --- Command line (options.cpp) ---
-
-struct DesktopOptions {
-  int scale = 1;          // --scale N or TAKTO_SCALE
-  std::string soundfont;  // --soundfont PATH; "" the installed General MIDI font
-  std::string midi_out;   // --midi-out NAME; "" the built-in synthesizer; "list"
-  bool help = false;
-  bool version = false;
-  std::string song;  // every other argument, joined by single blanks
-};
-constexpr int MAX_SCALE = 8;
-extern const char DESKTOP_USAGE[];
-
-// Reads the arguments after the program name; env_scale is TAKTO_SCALE or
-// null. false, with a one-line reason in error, for a bad option.
-bool parse_options(int argc, const char* const* argv, const char* env_scale, DesktopOptions& out,
-                   std::string& error);
 
 // --- Keys (keys.cpp) ---
 

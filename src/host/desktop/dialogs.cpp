@@ -105,15 +105,13 @@ int ask_name(bool save) {
   const bool zenity = on_path("zenity");
   std::vector<std::string> command;
   if (zenity) {
-    command = {"zenity", "--file-selection",
-               std::string("--file-filter=") + SQF_FILTER + " | *.sqf",
+    command = {"zenity", "--file-selection", std::string("--file-filter=") + SQF_FILTER + " | *.sqf",
                std::string("--file-filter=") + ALL_FILTER + " | *"};
     if (save) command.push_back("--save");
     if (save) command.push_back("--confirm-overwrite");
     if (start_name[0]) command.push_back(std::string("--filename=") + start_name);
   } else if (on_path("kdialog")) {
-    command = {"kdialog", save ? "--getsavefilename" : "--getopenfilename",
-               start_name[0] ? start_name : ".",
+    command = {"kdialog", save ? "--getsavefilename" : "--getopenfilename", start_name[0] ? start_name : ".",
                std::string("*.sqf|") + SQF_FILTER + "\n*|" + ALL_FILTER};
   } else {
     alert_box("No file dialog: install zenity (or kdialog) to choose files.");

@@ -181,8 +181,7 @@ unsigned host_midi_short(std::uint32_t message) {
     synth_short(message);
     return MIDI_NO_ERROR;
   }
-  const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message),
-                                 static_cast<std::uint8_t>(message >> 8),
+  const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message), static_cast<std::uint8_t>(message >> 8),
                                  static_cast<std::uint8_t>(message >> 16)};
   if (bytes[0] < 0x80) return MIDI_NO_ERROR;  // a port takes no running status
   const std::uint8_t type = bytes[0] & 0xF0;

@@ -41,15 +41,14 @@ bool ask_realtime_kit() {
   std::int32_t max_priority = 0;
   sd_bus_error error{nullptr, nullptr, 0};
   bool done = false;
-  if (sd_bus_get_property_trivial(bus, service, path, service, "MaxRealtimePriority", &error, 'i',
-                                  &max_priority) >= 0 &&
+  if (sd_bus_get_property_trivial(bus, service, path, service, "MaxRealtimePriority", &error, 'i', &max_priority) >=
+          0 &&
       max_priority > 0) {
     // The service refuses threads that could run away with the CPU: it wants
     // a CPU-time limit for real-time threads first.
     std::int64_t max_rttime = 0;
     sd_bus_error_free(&error);
-    if (sd_bus_get_property_trivial(bus, service, path, service, "RTTimeUSecMax", &error, 'x',
-                                    &max_rttime) >= 0 &&
+    if (sd_bus_get_property_trivial(bus, service, path, service, "RTTimeUSecMax", &error, 'x', &max_rttime) >= 0 &&
         max_rttime > 0) {
       rlimit limit{static_cast<rlim_t>(max_rttime), static_cast<rlim_t>(max_rttime)};
       setrlimit(RLIMIT_RTTIME, &limit);
@@ -57,8 +56,8 @@ bool ask_realtime_kit() {
     sd_bus_error_free(&error);
     const auto thread_id = static_cast<std::uint64_t>(gettid());
     const auto wanted = static_cast<std::uint32_t>(std::min(WANTED_PRIORITY, int{max_priority}));
-    done = sd_bus_call_method(bus, service, path, service, "MakeThreadRealtime", &error, nullptr,
-                              "tu", thread_id, wanted) >= 0;
+    done = sd_bus_call_method(bus, service, path, service, "MakeThreadRealtime", &error, nullptr, "tu", thread_id,
+                              wanted) >= 0;
   }
   sd_bus_error_free(&error);
   sd_bus_unref(bus);

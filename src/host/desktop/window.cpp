@@ -48,8 +48,7 @@ void paint() {
     std::lock_guard<std::mutex> hold(screen_lock);
     // The handed-over picture is stored bottom-up.
     for (int y = 0; y < PICTURE_HEIGHT; ++y) {
-      std::memcpy(rows + y * picture->pitch,
-                  handed_over + (PICTURE_HEIGHT - 1 - y) * PICTURE_WIDTH, PICTURE_WIDTH);
+      std::memcpy(rows + y * picture->pitch, handed_over + (PICTURE_HEIGHT - 1 - y) * PICTURE_WIDTH, PICTURE_WIDTH);
     }
     SDL_UnlockSurface(picture);
   }
@@ -61,8 +60,7 @@ void paint() {
     // A scaled blit takes no palette: convert first, then stretch pixel for pixel.
     if (frame == nullptr || frame->format->format != surface->format->format) {
       if (frame) SDL_FreeSurface(frame);
-      frame = SDL_CreateRGBSurfaceWithFormat(0, PICTURE_WIDTH, PICTURE_HEIGHT, 32,
-                                             surface->format->format);
+      frame = SDL_CreateRGBSurfaceWithFormat(0, PICTURE_WIDTH, PICTURE_HEIGHT, 32, surface->format->format);
     }
     if (frame && SDL_BlitSurface(picture, nullptr, frame, nullptr) == 0) {
       SDL_BlitScaled(frame, nullptr, surface, &to);
@@ -111,8 +109,7 @@ std::string utf8_of_shift_jis(const char* text) {
   while (in_left > 0) {
     char* to = buffer;
     std::size_t to_left = sizeof buffer;
-    if (iconv(convert, &in, &in_left, &to, &to_left) == static_cast<std::size_t>(-1) &&
-        errno != E2BIG) {
+    if (iconv(convert, &in, &in_left, &to, &to_left) == static_cast<std::size_t>(-1) && errno != E2BIG) {
       // A byte that is not Shift-JIS shows as a question mark.
       out.append(buffer, to);
       out += '?';
@@ -149,10 +146,9 @@ bool window_open(int picture_scale, std::string& error) {
     SDL_Delay(100);
   }
   paint_event = SDL_RegisterEvents(2);
-  window = SDL_CreateWindow("TAKTO", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                            PICTURE_WIDTH * scale, PICTURE_HEIGHT * scale, SDL_WINDOW_RESIZABLE);
-  picture = SDL_CreateRGBSurfaceWithFormat(0, PICTURE_WIDTH, PICTURE_HEIGHT, 8,
-                                           SDL_PIXELFORMAT_INDEX8);
+  window = SDL_CreateWindow("TAKTO", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, PICTURE_WIDTH * scale,
+                            PICTURE_HEIGHT * scale, SDL_WINDOW_RESIZABLE);
+  picture = SDL_CreateRGBSurfaceWithFormat(0, PICTURE_WIDTH, PICTURE_HEIGHT, 8, SDL_PIXELFORMAT_INDEX8);
   if (window == nullptr || picture == nullptr || paint_event == static_cast<Uint32>(-1)) {
     error = SDL_GetError();
     window_close();
@@ -182,8 +178,7 @@ bool window_run() {
   for (;;) {
     const Uint32 now = SDL_GetTicks();
     SDL_Event e;
-    const bool got =
-        SDL_WaitEventTimeout(&e, next_blink > now ? static_cast<int>(next_blink - now) : 0) != 0;
+    const bool got = SDL_WaitEventTimeout(&e, next_blink > now ? static_cast<int>(next_blink - now) : 0) != 0;
     if (SDL_TICKS_PASSED(SDL_GetTicks(), next_blink)) {
       next_blink += BLINK_MS;
       blink_cursor();
@@ -199,8 +194,7 @@ bool window_run() {
       key_event(e.key);
     } else if (e.type == SDL_WINDOWEVENT) {
       if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED) resync_modifiers();
-      if (e.window.event == SDL_WINDOWEVENT_EXPOSED ||
-          e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
+      if (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) {
         paint();
       }
     } else if (e.type == SDL_DROPBEGIN) {

@@ -11,8 +11,8 @@ std::size_t full_slot(std::uint8_t lead, std::uint8_t trail) {
 }
 
 // One glyph row of w pixels (bits from the top down) at (px, py).
-void put_row(std::uint8_t* pixels, long long px, long long py, unsigned bits, int w,
-             std::uint8_t fore, std::uint8_t back) {
+void put_row(std::uint8_t* pixels, long long px, long long py, unsigned bits, int w, std::uint8_t fore,
+             std::uint8_t back) {
   if (py < 0 || py >= HEIGHT) return;
   std::uint8_t* line = pixels + (HEIGHT - 1 - py) * WIDTH;
   for (int c = 0; c < w; ++c) {
@@ -26,9 +26,9 @@ void put_row(std::uint8_t* pixels, long long px, long long py, unsigned bits, in
 // A hollow box a little inside the cell, so that neighbouring boxes stay apart.
 const std::uint8_t replacement_half[16] = {0x00, 0x00, 0x7E, 0x42, 0x42, 0x42, 0x42, 0x42,
                                            0x42, 0x42, 0x42, 0x42, 0x42, 0x7E, 0x00, 0x00};
-const std::uint8_t replacement_full[32] = {
-    0x00, 0x00, 0x00, 0x00, 0x7F, 0xFE, 0x40, 0x02, 0x40, 0x02, 0x40, 0x02, 0x40, 0x02, 0x40, 0x02,
-    0x40, 0x02, 0x40, 0x02, 0x40, 0x02, 0x40, 0x02, 0x40, 0x02, 0x7F, 0xFE, 0x00, 0x00, 0x00, 0x00};
+const std::uint8_t replacement_full[32] = {0x00, 0x00, 0x00, 0x00, 0x7F, 0xFE, 0x40, 0x02, 0x40, 0x02, 0x40,
+                                           0x02, 0x40, 0x02, 0x40, 0x02, 0x40, 0x02, 0x40, 0x02, 0x40, 0x02,
+                                           0x40, 0x02, 0x40, 0x02, 0x7F, 0xFE, 0x00, 0x00, 0x00, 0x00};
 
 bool is_sjis_lead(std::uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 bool is_sjis_trail(std::uint8_t b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
@@ -45,8 +45,7 @@ const std::uint8_t* full_glyph(std::uint8_t lead, std::uint8_t trail) {
   return font_full[slot - 1];
 }
 
-void bitmap_text_out(std::uint8_t* pixels, int px, int py, const char* text, int n, int fore,
-                     int back) {
+void bitmap_text_out(std::uint8_t* pixels, int px, int py, const char* text, int n, int fore, int back) {
   const auto f = static_cast<std::uint8_t>(fore);
   const auto b = static_cast<std::uint8_t>(back);
   const auto* s = reinterpret_cast<const std::uint8_t*>(text);

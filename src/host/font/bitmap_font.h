@@ -35,5 +35,4 @@ extern const std::uint8_t replacement_full[32];
 // the rest of each character cell in back. A lead byte with a valid trail
 // byte is one 16-pixel character; every other byte is 8 pixels wide, so byte
 // i always starts at px + 8 i. Pixels outside the picture are not written.
-void bitmap_text_out(std::uint8_t* pixels, int px, int py, const char* text, int n,
-                     int fore, int back);
+void bitmap_text_out(std::uint8_t* pixels, int px, int py, const char* text, int n, int fore, int back);

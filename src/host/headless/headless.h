@@ -24,8 +24,8 @@ void headless_cancel_dialogs();
 // alert return false and the dialog -1, and the host goes on as without them.
 struct SessionHooks {
   bool (*sleep_1ms)();
-  bool (*alert)(const char* text);                  // true when printed
-  int (*dialog)(bool save, std::string& name);      // 1 chosen, 0 cancelled
+  bool (*alert)(const char* text);              // true when printed
+  int (*dialog)(bool save, std::string& name);  // 1 chosen, 0 cancelled
 };
 extern std::atomic<const SessionHooks*> session_hooks;
 

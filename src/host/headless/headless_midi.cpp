@@ -29,8 +29,8 @@ void record(bool exclusive, const std::uint8_t* bytes, std::size_t n) {
   std::lock_guard<std::mutex> hold(midi_lock);
   ++sent_total;
   if (!recording) return;
-  sent.push_back(SentMidi{virtual_ms.load(std::memory_order_relaxed), stamp.tick, stamp.track,
-                          exclusive, std::vector<std::uint8_t>(bytes, bytes + n)});
+  sent.push_back(SentMidi{virtual_ms.load(std::memory_order_relaxed), stamp.tick, stamp.track, exclusive,
+                          std::vector<std::uint8_t>(bytes, bytes + n)});
 }
 }  // namespace
 
@@ -38,9 +38,7 @@ std::uint32_t host_time_ms() { return virtual_ms.load(std::memory_order_relaxed)
 
 void headless_set_clock(std::uint32_t ms) { virtual_ms.store(ms, std::memory_order_relaxed); }
 
-void headless_advance_clock(std::uint32_t ms) {
-  virtual_ms.fetch_add(ms, std::memory_order_relaxed);
-}
+void headless_advance_clock(std::uint32_t ms) { virtual_ms.fetch_add(ms, std::memory_order_relaxed); }
 
 unsigned host_midi_short(std::uint32_t message) {
   std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message), static_cast<std::uint8_t>(message >> 8),

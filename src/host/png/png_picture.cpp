@@ -29,10 +29,9 @@ void on_png_warning(png_structp, png_const_charp) {}
 
 // libpng reports errors by longjmp, so this function holds only plain data:
 // nothing with a destructor may be skipped by the jump. Returns 0 or 1.
-int write_png_stream(std::FILE* file, const std::uint8_t* pixels,
-                     const std::uint8_t colours[16][3], PngFailure* failure) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, failure, on_png_error,
-                                            on_png_warning);
+int write_png_stream(std::FILE* file, const std::uint8_t* pixels, const std::uint8_t colours[16][3],
+                     PngFailure* failure) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, failure, on_png_error, on_png_warning);
   if (png == nullptr) {
     std::snprintf(failure->message, sizeof failure->message, "out of memory");
     return 1;
@@ -49,8 +48,8 @@ int write_png_stream(std::FILE* file, const std::uint8_t* pixels,
   }
   png_init_io(png, file);
   // Every index is 0..15, so four bits a pixel carry the picture whole.
-  png_set_IHDR(png, info, PICTURE_WIDTH, PICTURE_HEIGHT, 4, PNG_COLOR_TYPE_PALETTE,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, PICTURE_WIDTH, PICTURE_HEIGHT, 4, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_color palette[16];
   for (int i = 0; i < 16; ++i) {
     palette[i].red = colours[i][0];
@@ -73,15 +72,18 @@ int write_png_stream(std::FILE* file, const std::uint8_t* pixels,
 }
 }  // namespace
 
-int write_picture_png(const char* path, const std::uint8_t* pixels,
-                      const std::uint8_t colours[16][3], std::string& error) {
+int write_picture_png(const char* path, const std::uint8_t* pixels, const std::uint8_t colours[16][3],
+                      std::string& error) {
   PngFailure failure{};
   std::string why;
-  bool ok = replace_file(path, [&](std::FILE* file) {
-    if (write_png_stream(file, pixels, colours, &failure) == 0) return true;
-    errno = 0;  // the reason is libpng's
-    return false;
-  }, &why);
+  bool ok = replace_file(
+      path,
+      [&](std::FILE* file) {
+        if (write_png_stream(file, pixels, colours, &failure) == 0) return true;
+        errno = 0;  // the reason is libpng's
+        return false;
+      },
+      &why);
   if (ok) return 0;
   error = std::string("cannot write ") + path + ": " + (failure.message[0] ? failure.message : why);
   return 1;

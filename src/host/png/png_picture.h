@@ -11,5 +11,5 @@
 int save_picture_png(const char* path, std::string& error);
 
 // The same for any bottom-up 640 x 400 picture of colour-table indices.
-int write_picture_png(const char* path, const std::uint8_t* pixels,
-                      const std::uint8_t colours[16][3], std::string& error);
+int write_picture_png(const char* path, const std::uint8_t* pixels, const std::uint8_t colours[16][3],
+                      std::string& error);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+// Needs windows.h first.
 #include <shellapi.h>
 
 #include <atomic>
@@ -46,11 +47,18 @@ bool screen_setup(HWND window);
 // so an application thread still running cannot reach a released object.
 void screen_teardown(HWND window);
 
-// --- The 1 ms multimedia timer that calls on_timer ---
+// --- The program's window and threads (win32_shell.cpp) ---
+// Registers the window class, takes the command line into file_name, creates
+// the window (whose creation starts the tick timer with `tick` and the
+// application thread running `app`) and serves its messages until the program
+// ends. Returns the process's exit code.
+int run_window_program(HINSTANCE instance, int show, void (*app)(), void (*tick)());
+
+// --- The 1 ms multimedia timer ---
 // Checks the timer's capabilities (alert_box on a failure), asks for its
-// minimum period and starts the periodic timer.
-void start_tick_timer();
-// Stops it and ends the period request. When it returns no on_timer call is
+// minimum period and starts the periodic timer, which calls tick.
+void start_tick_timer(void (*tick)());
+// Stops it and ends the period request. When it returns no tick call is
 // running and none will start.
 void stop_tick_timer();
 

@@ -34,8 +34,8 @@ int ask_name(bool save) {
   ofn.lpstrFile = name;
   ofn.nMaxFile = FILE_NAME_SIZE;
   ofn.lpstrDefExt = L"sqf";
-  ofn.Flags = save ? OFN_OVERWRITEPROMPT | OFN_NOREADONLYRETURN
-                   : OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+  ofn.Flags =
+      save ? OFN_OVERWRITEPROMPT | OFN_NOREADONLYRETURN : OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
   const BOOL chosen = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
   if (!chosen) return 0;
   if (!set_file_name_wide(name)) {
@@ -47,8 +47,7 @@ int ask_name(bool save) {
 }  // namespace
 
 void alert_box(const char* text) {
-  MessageBoxW(nullptr, sjis_to_wide(text).c_str(), sjis_to_wide(CAPTION).c_str(),
-              MB_OK | MB_ICONINFORMATION);
+  MessageBoxW(nullptr, sjis_to_wide(text).c_str(), sjis_to_wide(CAPTION).c_str(), MB_OK | MB_ICONINFORMATION);
 }
 
 int ask_open_name() { return ask_name(false); }

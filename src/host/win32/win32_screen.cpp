@@ -21,8 +21,6 @@ std::uint8_t spare_picture[PICTURE_SIZE];
 
 constexpr UINT SHIFT_JIS = 932;
 
-bool is_lead_byte(unsigned char b) { return (b >= 0x80 && b <= 0x9F) || b >= 0xE0; }
-
 // One character of Shift-JIS as UTF-16; a space where it has no character.
 wchar_t sjis_char(const char* bytes, int n) {
   wchar_t c = L' ';
@@ -54,10 +52,8 @@ bool screen_setup(HWND window) {
   if (!window_dc) return false;
   memory_dc = CreateCompatibleDC(window_dc);
   void* bits = nullptr;
-  screen_dib = CreateDIBSection(window_dc, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS,
-                                &bits, nullptr, 0);
-  screen_font = CreateFontW(16, 0, 0, 0, 0, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, 0, 0, 0,
-                            FIXED_PITCH, nullptr);
+  screen_dib = CreateDIBSection(window_dc, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
+  screen_font = CreateFontW(16, 0, 0, 0, 0, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, 0, 0, 0, FIXED_PITCH, nullptr);
   if (!memory_dc || !screen_dib || !bits || !screen_font) {
     screen_teardown(window);
     return false;
@@ -121,8 +117,8 @@ void host_text_out(int px, int py, const char* text, int n, int fore, int back) 
   SetBkColor(memory_dc, DIBINDEX(back));
   SetBkMode(memory_dc, OPAQUE);
   const RECT box{px, py, px + 8 * n, py + 16};
-  ExtTextOutW(memory_dc, px, py, ETO_OPAQUE | ETO_CLIPPED, &box, chars.data(),
-              static_cast<UINT>(chars.size()), advance.data());
+  ExtTextOutW(memory_dc, px, py, ETO_OPAQUE | ETO_CLIPPED, &box, chars.data(), static_cast<UINT>(chars.size()),
+              advance.data());
   // The pixel primitives and the underline write the memory directly next.
   GdiFlush();
 }

@@ -1,8 +1,7 @@
-// The entry point, the main window and its messages, the application thread,
-// and the order of start-up and shutdown.
+// The main window and its messages, the application thread, and the order of
+// start-up and shutdown, for the program that windows/main.cpp hands over.
 #include <objbase.h>
 
-#include "app/app.h"
 #include "host/host.h"
 #include "host/screen.h"
 #include "host/win32/win32.h"
@@ -20,12 +19,15 @@ DWORD app_thread_id = 0;
 // sleep; one in a message box or dialog does not get there.
 constexpr DWORD APP_THREAD_END_MS = 1000;
 bool shut_down = false;  // window thread only
+// What the program runs, handed over by run_window_program.
+void (*app_body)() = nullptr;
+void (*tick_body)() = nullptr;
 
 DWORD WINAPI app_thread(LPVOID) {
   // The common dialogs want an apartment on the thread that shows them.
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   open_midi_ports(main_window.load());
-  main_loop();
+  app_body();
   PostMessageW(main_window.load(), WM_DESTROY, 0, 0);
   return 0;
 }
@@ -48,7 +50,7 @@ bool on_create(HWND window) {
                    SWP_NOMOVE | SWP_NOZORDER);
     }
   }
-  start_tick_timer();
+  start_tick_timer(tick_body);
   app_thread_handle = CreateThread(nullptr, 0, app_thread, nullptr, 0, &app_thread_id);
   SetTimer(window, BLINK_TIMER, BLINK_MS, nullptr);
   return true;
@@ -60,7 +62,7 @@ void on_destroy(HWND window) {
   if (shut_down) return;
   shut_down = true;
   stop_tick_timer();
-  // When the window is closed the application thread is still in main_loop:
+  // When the window is closed the application thread is still running:
   // it ends first, so that nothing of it runs while the ports and the drawing
   // objects go. Should it not end (a message box is open), the locks of the
   // MIDI output and the text screen still keep it from released objects.
@@ -82,48 +84,32 @@ void copy_picture(HWND window) {
 
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
-    case WM_CREATE:
-      return on_create(window) ? 0 : -1;
-    case WM_DESTROY:
-      on_destroy(window);
-      return 0;
+    case WM_CREATE: return on_create(window) ? 0 : -1;
+    case WM_DESTROY: on_destroy(window); return 0;
     case WM_SIZE:
-    case WM_PAINT:
-      copy_picture(window);
-      return 0;
-    case WM_KEYDOWN:
-      on_key_down(static_cast<int>(wparam));
-      return 0;
-    case WM_KEYUP:
-      on_key_up(static_cast<int>(wparam));
-      return 0;
-    case WM_COMMAND:
-      return 0;
-    case WM_TIMER:
-      blink_cursor();
-      return 0;
-    case WM_DROPFILES:
-      take_dropped_file(reinterpret_cast<HDROP>(wparam));
-      return 0;
+    case WM_PAINT: copy_picture(window); return 0;
+    case WM_KEYDOWN: on_key_down(static_cast<int>(wparam)); return 0;
+    case WM_KEYUP: on_key_up(static_cast<int>(wparam)); return 0;
+    case WM_COMMAND: return 0;
+    case WM_TIMER: blink_cursor(); return 0;
+    case WM_DROPFILES: take_dropped_file(reinterpret_cast<HDROP>(wparam)); return 0;
     case WM_IME_CHAR:
       // A composed character has no key code; the screens read keys only.
       return 0;
     case MM_MIM_OPEN:
     case MM_MIM_CLOSE:
     case MM_MIM_DATA:
-    case MM_MIM_LONGDATA:
-      return 0;
+    case MM_MIM_LONGDATA: return 0;
     case MM_MIM_ERROR:
-    case MM_MIM_LONGERROR:
-      alert_box("Unexpected error");
-      return 0;
-    default:
-      return DefWindowProcW(window, message, wparam, lparam);
+    case MM_MIM_LONGERROR: alert_box("Unexpected error"); return 0;
+    default: return DefWindowProcW(window, message, wparam, lparam);
   }
 }
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+int run_window_program(HINSTANCE instance, int show, void (*app)(), void (*tick)()) {
+  app_body = app;
+  tick_body = tick;
   WNDCLASSW wc{};
   wc.style = CS_HREDRAW | CS_VREDRAW;
   wc.lpfnWndProc = window_proc;
@@ -136,8 +122,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
 
   copy_command_line(command_line_tail(GetCommandLineW()));
 
-  HWND window = CreateWindowExW(0, CLASS_NAME, L"TAKTO", WS_OVERLAPPEDWINDOW, 0, 0, 200, 600, nullptr,
-                                nullptr, instance, nullptr);
+  HWND window = CreateWindowExW(0, CLASS_NAME, L"TAKTO", WS_OVERLAPPEDWINDOW, 0, 0, 200, 600, nullptr, nullptr,
+                                instance, nullptr);
   if (!window) return 0;
   DragAcceptFiles(window, TRUE);
   ShowWindow(window, show);

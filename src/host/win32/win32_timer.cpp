@@ -4,17 +4,17 @@
 
 #include "host/host.h"
 #include "host/win32/win32.h"
-#include "player/player.h"
 
 namespace {
 UINT min_period = 0;
 UINT timer_id = 0;
 std::atomic<bool> ticking{false};
 std::atomic<int> in_callback{0};
+std::atomic<void (*)()> tick_function{nullptr};
 
 void CALLBACK timer_proc(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
   in_callback.fetch_add(1);
-  if (ticking.load()) on_timer();
+  if (ticking.load()) tick_function.load()();
   in_callback.fetch_sub(1);
 }
 
@@ -25,8 +25,7 @@ void keep_timer_resolution() {
   using SetInfo = BOOL(WINAPI*)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   if (!kernel) return;
-  auto set_info = reinterpret_cast<SetInfo>(
-      reinterpret_cast<void*>(GetProcAddress(kernel, "SetProcessInformation")));
+  auto set_info = reinterpret_cast<SetInfo>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetProcessInformation")));
   if (!set_info) return;
   PROCESS_POWER_THROTTLING_STATE state{};
   state.Version = PROCESS_POWER_THROTTLING_CURRENT_VERSION;
@@ -38,7 +37,8 @@ void keep_timer_resolution() {
 
 std::uint32_t host_time_ms() { return timeGetTime(); }
 
-void start_tick_timer() {
+void start_tick_timer(void (*tick)()) {
+  tick_function.store(tick);
   keep_timer_resolution();
   TIMECAPS caps{};
   if (timeGetDevCaps(&caps, sizeof caps) != TIMERR_NOERROR) {

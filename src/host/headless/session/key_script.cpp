@@ -13,11 +13,10 @@ struct KeyName {
   int vk;
 };
 constexpr KeyName key_names[] = {
-    {"RETURN", 13}, {"ESC", 27},    {"SPACE", 32},  {"TAB", 9},         {"BS", 8},
-    {"DEL", 46},    {"INS", 45},    {"HOME", 36},   {"END", 35},        {"PGUP", 33},
-    {"PGDN", 34},   {"UP", 38},     {"DOWN", 40},   {"LEFT", 37},       {"RIGHT", 39},
-    {"NUM*", 106},  {"NUM+", 107},  {"NUM-", 109},  {"NUM.", 110},      {"NUM/", 111},
-    {"CLEAR", 12},  {"CONVERT", 28}, {"NONCONVERT", 29},
+    {"RETURN", 13}, {"ESC", 27},   {"SPACE", 32}, {"TAB", 9},      {"BS", 8},          {"DEL", 46},
+    {"INS", 45},    {"HOME", 36},  {"END", 35},   {"PGUP", 33},    {"PGDN", 34},       {"UP", 38},
+    {"DOWN", 40},   {"LEFT", 37},  {"RIGHT", 39}, {"NUM*", 106},   {"NUM+", 107},      {"NUM-", 109},
+    {"NUM.", 110},  {"NUM/", 111}, {"CLEAR", 12}, {"CONVERT", 28}, {"NONCONVERT", 29},
 };
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
@@ -37,8 +36,7 @@ bool read_count(const std::string& s, std::uint32_t max, std::uint32_t& out) {
 
 // The virtual key of a key name without prefixes; 0 when it names none.
 int key_vk(const std::string& name) {
-  if (name.size() == 1 && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= '0' && name[0] <= '9')))
-    return name[0];
+  if (name.size() == 1 && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= '0' && name[0] <= '9'))) return name[0];
   for (const KeyName& k : key_names)
     if (name == k.name) return k.vk;
   std::uint32_t n = 0;
@@ -77,11 +75,16 @@ bool read_setting(const std::string& word, ScriptToken& t) {
     return read_count(value, MAX_SCRIPT_MS, t.ms);
   }
   t.text = value;
-  if (name == "open") t.kind = ScriptToken::OPEN;
-  else if (name == "save") t.kind = ScriptToken::SAVE;
-  else if (name == "drop") t.kind = ScriptToken::DROP;
-  else if (name == "snap") t.kind = ScriptToken::SNAP;
-  else return false;
+  if (name == "open")
+    t.kind = ScriptToken::OPEN;
+  else if (name == "save")
+    t.kind = ScriptToken::SAVE;
+  else if (name == "drop")
+    t.kind = ScriptToken::DROP;
+  else if (name == "snap")
+    t.kind = ScriptToken::SNAP;
+  else
+    return false;
   return !t.text.empty() && (t.kind == ScriptToken::SNAP || t.text.size() <= MAX_PATH_BYTES);
 }
 

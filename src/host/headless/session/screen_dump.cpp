@@ -38,7 +38,6 @@ struct Cp932 {
   }
 };
 
-bool is_lead_byte(std::uint8_t b) { return (b >= 0x80 && b <= 0x9F) || b >= 0xE0; }
 // Control bytes would break the dump's lines; they show as "?" like bytes
 // that do not decode.
 bool is_control(std::uint8_t b) { return (b > 0 && b < 0x20) || b == 0x7F; }
@@ -74,7 +73,8 @@ std::string screen_dump() {
   }
   Cp932 cp;
   std::string dump;
-  for (int y = 0; y < SCREEN_ROWS; ++y) dump += dump_row(cp, chars + y * SCREEN_COLUMNS, attrs + y * SCREEN_COLUMNS) + '\n';
+  for (int y = 0; y < SCREEN_ROWS; ++y)
+    dump += dump_row(cp, chars + y * SCREEN_COLUMNS, attrs + y * SCREEN_COLUMNS) + '\n';
   dump += "--\n";
   char hex[4];
   for (int y = 0; y < SCREEN_ROWS; ++y) {
@@ -94,8 +94,8 @@ std::string screen_dump() {
 int save_screen_dump(const char* path, std::string& error) {
   const std::string dump = screen_dump();
   std::string why;
-  if (replace_file(path, [&](std::FILE* f) { return std::fwrite(dump.data(), 1, dump.size(), f) == dump.size(); },
-                   &why))
+  if (replace_file(
+          path, [&](std::FILE* f) { return std::fwrite(dump.data(), 1, dump.size(), f) == dump.size(); }, &why))
     return 0;
   error = std::string("cannot write ") + path + ": " + why;
   return 1;

@@ -47,9 +47,12 @@ void snap(const std::string& name) {
 void run_due_tokens() {
   for (; next_token < script->size() && times[next_token] <= now; ++next_token) {
     const ScriptToken& t = (*script)[next_token];
-    if (t.kind == ScriptToken::KEY) press(t);
-    else if (t.kind == ScriptToken::DROP) set_file_name(t.text.c_str());
-    else if (t.kind == ScriptToken::SNAP) snap(t.text);
+    if (t.kind == ScriptToken::KEY)
+      press(t);
+    else if (t.kind == ScriptToken::DROP)
+      set_file_name(t.text.c_str());
+    else if (t.kind == ScriptToken::SNAP)
+      snap(t.text);
   }
 }
 

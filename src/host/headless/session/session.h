@@ -15,15 +15,15 @@
 struct ScriptToken {
   enum Kind : std::uint8_t { KEY, WAIT, OPEN, SAVE, CANCEL, DROP, SNAP };
   Kind kind;
-  int vk;                  // KEY: the virtual key
-  std::vector<int> held;   // KEY: modifier virtual keys held around it, in order
-  std::uint32_t ms;        // WAIT: milliseconds
-  std::string text;        // OPEN, SAVE, DROP: the path; SNAP: the name
-  std::string source;      // the token as written
+  int vk;                 // KEY: the virtual key
+  std::vector<int> held;  // KEY: modifier virtual keys held around it, in order
+  std::uint32_t ms;       // WAIT: milliseconds
+  std::string text;       // OPEN, SAVE, DROP: the path; SNAP: the name
+  std::string source;     // the token as written
 };
 
-constexpr std::uint32_t KEY_TOKEN_MS = 30;         // script time a key token takes
-constexpr std::uint32_t SESSION_TAIL_MS = 1000;    // after the last token
+constexpr std::uint32_t KEY_TOKEN_MS = 30;       // script time a key token takes
+constexpr std::uint32_t SESSION_TAIL_MS = 1000;  // after the last token
 constexpr std::uint32_t BLINK_PERIOD_MS = 422;
 constexpr std::uint32_t MAX_SCRIPT_MS = 100000000;  // whole script, about 28 hours
 

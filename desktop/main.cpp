@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/app.h"
+#include "desktop/options.h"
 #include "host/desktop/desktop.h"
 #include "host/host.h"
 #include "player/player.h"
@@ -24,8 +25,8 @@ DesktopOptions options;
 // load; the window stays responsive meanwhile), then runs the program.
 void application() {
   std::string error;
-  const bool opened = options.midi_out.empty() ? midi_open_synth(options.soundfont, error)
-                                               : midi_open_port(options.midi_out, error);
+  const bool opened =
+      options.midi_out.empty() ? midi_open_synth(options.soundfont, error) : midi_open_port(options.midi_out, error);
   if (!opened) std::fprintf(stderr, "takto: %s; running without sound\n", error.c_str());
   main_loop();
 }
@@ -33,8 +34,8 @@ void application() {
 void print_version() {
   SDL_version sdl;
   SDL_GetVersion(&sdl);
-  std::printf("takto %s (SDL %d.%d.%d, FluidSynth %s, RtMidi %s)\n", VERSION, sdl.major, sdl.minor,
-              sdl.patch, fluid_version_str(), RtMidi::getVersion().c_str());
+  std::printf("takto %s (SDL %d.%d.%d, FluidSynth %s, RtMidi %s)\n", VERSION, sdl.major, sdl.minor, sdl.patch,
+              fluid_version_str(), RtMidi::getVersion().c_str());
 }
 }  // namespace
 
@@ -68,8 +69,7 @@ int main(int argc, char** argv) {
   }
 
   if (!window_open(options.scale, error)) {
-    std::fprintf(stderr, "takto: no window (%s); takto-cli works without a display\n",
-                 error.c_str());
+    std::fprintf(stderr, "takto: no window (%s); takto-cli works without a display\n", error.c_str());
     return 1;
   }
   timer_start(on_timer, true);

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/desktop/desktop.h"
+#include "desktop/options.h"
 
 const char DESKTOP_USAGE[] =
     "usage: takto [OPTIONS] [SONG.sqf]\n"
@@ -25,8 +25,7 @@ bool read_scale(const char* text, int& scale) {
 }
 }  // namespace
 
-bool parse_options(int argc, const char* const* argv, const char* env_scale, DesktopOptions& out,
-                   std::string& error) {
+bool parse_options(int argc, const char* const* argv, const char* env_scale, DesktopOptions& out, std::string& error) {
   out = DesktopOptions{};
   if (env_scale && *env_scale && !read_scale(env_scale, out.scale)) {
     error = "TAKTO_SCALE must be a whole number from 1 to 8, not '" + std::string(env_scale) + "'";
