@@ -18,21 +18,10 @@
 
 namespace {
 
-enum : int {
-  DEL = 7,
-  CTRL_K = 11,
-  RET = 13,
-  INS = 18,
-  PGUP = 25,
-  PGDN = 26,
-  ESC = 27,
-  RIGHT = 28,
-  LEFT = 29,
-  UP = 30,
-  DOWN = 31,
-  SPACE = 32,
-  SHIFT = 256
-};
+// Short names for the keys the tables below type.
+constexpr int DEL = KEY_DEL, CTRL_K = KEY_CTRL_K, RET = KEY_RETURN, INS = KEY_INS, PGUP = KEY_PAGE_UP,
+              PGDN = KEY_PAGE_DOWN, ESC = KEY_ESC, RIGHT = KEY_RIGHT, LEFT = KEY_LEFT, UP = KEY_UP, DOWN = KEY_DOWN,
+              SPACE = KEY_SPACE, SHIFT = KEY_SHIFT_BIT;
 const Event N{60, 48, 40, 100}, M{EV_MEASURE_END, 0, 0, 0};
 
 Event note(int n, int st = 48) { return {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(st), 40, 100}; }

@@ -193,7 +193,8 @@ TEST(Events, Messages) {
        60,
        "10 90 3C 64|10 90 3C 64|34 90 3C 00|34 90 3C 64|44 90 3C 00|58 90 3C 00",
        [] { head(1, TRACK_CHANNEL, 0); }},
-      {{{note(60, 1, 0), note(61, 1, 10, 0), note(62, 1, 10, 1)}}, 12, "12 90 3E 01"},  // gate or velocity 0: a rest
+      // Gate or velocity 0, or code 128: a rest.
+      {{{note(60, 1, 0), note(61, 1, 10, 0), ev(128, 1, 10, 100), note(62, 1, 10, 1)}}, 13, "13 90 3E 01"},
       // Muted, channel off, other mode bits: only the notes differ.
       {{m, m, m},
        30,

@@ -128,7 +128,7 @@ TEST_F(SongFile, RefusedFiles) {
       {[](Bytes& f) { f.resize(SONG_HEADER_SIZE); }, "Damaged SQF file (file too short for a song)", false},
       {[](Bytes& f) { f.pop_back(); }, "Damaged SQF file (track 18: block runs past the end of the file)", false},
       {[&](Bytes& f) { f[t1] = 44; }, "Damaged SQF file (track 1: bad block length)", false},
-      {[&](Bytes& f) { f[t1] = 57; }, "Damaged SQF file (track 1: bad block length)", false},
+      {[&](Bytes& f) { f[t1] = 58; }, "Damaged SQF file (track 1: bad block length)", false},
       {[&](Bytes& f) { f[t1 + 1] = 9; }, "Damaged SQF file (track 1: block runs past the end of the file)", false},
       {[&](Bytes& f) { f[t1 + 52] = 253; }, "Damaged SQF file (track 1: no end of track)", false},
       {[&](Bytes& f) { f[t1 + 44] = 254; }, "Damaged SQF file (track 1: end of track before the block's end)", false},

@@ -167,8 +167,9 @@ void midi_close() {
     audio_close();
     synth_close();
   } else if (was == PORT) {
-    // JACK hands messages over in its next cycle: let the last ones go out.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // JACK hands messages over in its next cycle, and a server's period can be
+    // tens of milliseconds: let the last ones go out, with room for a late cycle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     std::lock_guard<std::mutex> hold(port_lock);
     port.reset();
   }
