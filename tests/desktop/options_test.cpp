@@ -25,6 +25,7 @@ const OptionCase option_cases[] = {
     {{"--midi-out", "list"}, nullptr, 1, "", "list"},
     {{"--midi-out=Synth A", "--soundfont", "/a b.sf2", "s"}, nullptr, 1, "s", "Synth A", "/a b.sf2"},
     {{"--scale", "0"}, nullptr, 0},
+    {{"--scale", "8"}, nullptr, 8},
     {{"--scale", "9"}, nullptr, 0},
     {{"--scale", "2x"}, nullptr, 0},
     {{}, "big", 0},

@@ -3,6 +3,7 @@
 // changes and point play.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -240,6 +241,14 @@ TEST(Moving, ShiftJumpsByMeasureAndFieldsWrap) {
   EXPECT_EQ(std::pair(cursor_index(), cursor_column), std::pair(3, 10));
   keys({LEFT});
   EXPECT_EQ(std::pair(cursor_index(), cursor_column), std::pair(2, 28));
+  for (int column : {24, 20, 16}) {
+    keys({LEFT});
+    EXPECT_EQ(cursor_column, column);
+  }
+  // Up from the event after an exclusive lands on the exclusive, not on a continuation.
+  song({{{152, 0, 1, 2}, {247, 0, 3, 4}, {247, 0, 5, 6}, N}});
+  keys({DOWN, UP});
+  EXPECT_EQ(cursor_index(), 0);
 }
 
 TEST(MeasureStructure, InsertsDeletesAndReferences) {
@@ -306,6 +315,20 @@ TEST(EditScreen, TrackChangeAndPointPlayReturn) {
   EXPECT_EQ(std::pair(cursor_index(), edit_meas), std::pair(3, 2));  // the same measure and step of track 3
   EXPECT_EQ(screen_mode.load(), MODE_EDIT);
   EXPECT_EQ(paused.load(), 1);  // the point play was stopped
+}
+
+// The measure view's pixels that no screen dump shows: a curve at 127 on the
+// graph's top row, a black key's marker from row 25.
+TEST(MeasureView, CurveTopAndKeyMarkerRows) {
+  song({{{EV_CONTROL, 0, 7, 127}, M}});
+  std::memset(screen_bitmap, 0, PICTURE_SIZE);
+  walk_pos = first_event(0);
+  draw_measure();
+  mark_key(61);
+  auto pixel = [](int x, int y) { return screen_bitmap[(PICTURE_HEIGHT - 1 - y) * PICTURE_WIDTH + x]; };
+  EXPECT_EQ(std::vector<int>({pixel(600, 253), pixel(600, 254) != 0, pixel(600, 255)}), std::vector<int>({0, 1, 0}));
+  EXPECT_EQ(std::vector<int>({pixel(401, 24), pixel(401, 25), pixel(401, 32), pixel(401, 33)}),
+            std::vector<int>({0, 7, 7, 0}));
 }
 
 }  // namespace

@@ -152,7 +152,8 @@ TEST_F(TextScreenTest, ExtremeCoordinatesStayInsideThePlanesAndPicture) {
     blink_cursor();
     const long long base = 80LL * c.y + c.x;
     for (long long k = 0; k < SCREEN_CELLS; ++k)
-      ASSERT_EQ(text_screen.chars[k] != 0, k >= base && k < base + c.len) << c.x << "," << c.y << " cell " << k;
+      ASSERT_EQ(text_screen.chars[k] != 0 && text_screen.attrs[k] != 0, k >= base && k < base + c.len)
+          << c.x << "," << c.y << " cell " << k;
     EXPECT_EQ(changed(screen_bitmap, 4), c.drawn) << c.x << "," << c.y;
   }
 }
@@ -178,14 +179,15 @@ TEST(ScreenThreads, BlinkWhileTheApplicationDraws) {
 
 // The font's pairs, blank, inked or missing (drawn as a box): ideographic space,
 // あ, 亜, 腕 (end of level 1), 熙 (last of JIS X 0208), ソ (trail 5C), ① (from the
-// fallback font), ⅰ (IBM extension); not row 9, the user area, a bad trail or lead byte.
+// fallback font), ⅰ (IBM extension), × (trail 80); not row 9, the user area, a bad trail or lead byte.
 TEST(Font, Coverage) {
   const struct {
     std::uint8_t lead, trail;
     int look;
   } pairs[] = {// 0 missing, 1 blank, 2 inked
-               {0x81, 0x40, 1}, {0x82, 0xA0, 2}, {0x88, 0x9F, 2}, {0x98, 0x72, 2}, {0xEA, 0xA4, 2}, {0x83, 0x5C, 2},
-               {0x87, 0x40, 2}, {0xFA, 0x40, 2}, {0x85, 0x40, 0}, {0xF0, 0x40, 0}, {0x81, 0x7F, 0}, {0xA0, 0x40, 0}};
+               {0x81, 0x40, 1}, {0x82, 0xA0, 2}, {0x88, 0x9F, 2}, {0x98, 0x72, 2}, {0xEA, 0xA4, 2},
+               {0x83, 0x5C, 2}, {0x87, 0x40, 2}, {0xFA, 0x40, 2}, {0x85, 0x40, 0}, {0xF0, 0x40, 0},
+               {0x81, 0x7F, 0}, {0xA0, 0x40, 0}, {0x81, 0x80, 2}};
   const auto look = [](const std::uint8_t* g) { return g ? 1 + std::any_of(g, g + 32, [](int v) { return v; }) : 0; };
   for (const auto& p : pairs)
     EXPECT_EQ(look(full_glyph(p.lead, p.trail)), p.look) << std::hex << int(p.lead) << " " << int(p.trail);

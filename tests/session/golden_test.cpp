@@ -136,11 +136,17 @@ const struct Golden {
     {"edit_codes_3", Song::EVENTS, "2 RETURN 3 RETURN RETURN"},
     {"edit_rhythm", Song::EVENTS, "1 0 RETURN RETURN RETURN"},
     {"controller_list", Song::EVENTS, "RETURN RETURN RETURN VK191 DOWN DOWN"},
+    {"controller_list_wrap", Song::EVENTS, "RETURN RETURN RETURN VK191 UP DOWN"},
+    {"track_prompt_wrap", Song::EVENTS, "1 2 3"},
+    {"edit_track_18", Song::EVENTS, "1 8 RETURN RETURN RETURN"},
+    {"edit_track_9", Song::EVENTS, "RETURN RETURN RETURN S-9"},
     {"position_prompt", Song::EVENTS, "RETURN RETURN RETURN ESC 2"},
     {"measure_view", Song::EVENTS, "RETURN 1 RETURN 2 RETURN"},
     {"measure_view_tie", Song::EVENTS, "RETURN 2 RETURN 3 RETURN"},
     {"play_monitor", Song::PLAY, "P wait=1500"},
     {"track_monitor", Song::PLAY, "P wait=500 2 wait=1700"},
+    {"track_monitor_names", Song::PLAY, "P wait=500 2 N N wait=1700"},  // names shown, then hidden again
+    {"track_monitor_18", Song::PLAY, "P wait=500 S-8 wait=1700"},
 };
 
 std::string read_text(const std::string& path) {
