@@ -21,7 +21,8 @@ int virtual_key(SDL_Scancode scancode, SDL_Keycode key, std::uint16_t mods, KeyL
 
 // --- Window (window.cpp), window thread ---
 
-// Creates the window (title "TAKTO", 640 x 400 times scale); false with error.
+// Creates the resizable window titled "TAKTO", 640 x 400 times scale, or with
+// scale 0 at the largest whole scale that fits the display; false with error.
 bool window_open(int scale, std::string& error);
 // Serves paint, keys, blink and drops until the user closes the window (true)
 // or the application thread asks to end (false).
