@@ -5,6 +5,7 @@
 #pragma once
 
 #include <SDL2/SDL_keyboard.h>
+#include <SDL2/SDL_surface.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -30,6 +31,13 @@ bool window_run();
 void window_close();
 // Application thread: main_loop has returned.
 void window_post_quit();
+
+// --- Picture (picture.cpp), window thread ---
+
+// Draws the 8-bit picture (the colour table as its palette) into target at the
+// largest whole scale that fits, centred on black; converted keeps the picture
+// in the target's format between calls (freed by the caller).
+void draw_picture(SDL_Surface* picture, SDL_Surface* target, SDL_Surface*& converted);
 
 // --- Timer (timer.cpp) ---
 

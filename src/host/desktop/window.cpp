@@ -53,22 +53,7 @@ void paint() {
     }
     SDL_UnlockSurface(picture);
   }
-  const PicturePlace place = place_picture(surface->w, surface->h);
-  SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
-  SDL_Rect to{place.x, place.y, PICTURE_WIDTH * place.scale, PICTURE_HEIGHT * place.scale};
-  if (place.scale == 1) {
-    SDL_BlitSurface(picture, nullptr, surface, &to);
-  } else {
-    // A scaled blit takes no palette: convert first, then stretch (nearest
-    // neighbour, whole multiples: each pixel a square block).
-    if (frame == nullptr || frame->format->format != surface->format->format) {
-      if (frame) SDL_FreeSurface(frame);
-      frame = SDL_CreateRGBSurfaceWithFormat(0, PICTURE_WIDTH, PICTURE_HEIGHT, 32, surface->format->format);
-    }
-    if (frame && SDL_BlitSurface(picture, nullptr, frame, nullptr) == 0) {
-      SDL_BlitScaled(frame, nullptr, surface, &to);
-    }
-  }
+  draw_picture(picture, surface, frame);
   SDL_UpdateWindowSurface(window);
 }
 
