@@ -83,10 +83,20 @@ void toggle_full_screen(HWND window) {
 
 // F11 and Alt+Return are the window's own, never queued; a held key (bit 30:
 // it was down before) does not flicker the window.
-bool full_screen_key(HWND window, WPARAM key, LPARAM flags) {
-  if (key != VK_F11 && key != VK_RETURN) return false;
+void full_screen_key(HWND window, LPARAM flags) {
   if (!(flags & (1 << 30))) toggle_full_screen(window);
-  return true;
+}
+
+// Pixels of the screen, not of a scaled desktop: otherwise the system would
+// stretch the window's whole-multiple picture by its own factor and blur it.
+void use_screen_pixels() {
+  // Per monitor where the system has it (Windows 10 1703 and later, looked up
+  // so that older ones still start the program), else the system's factor.
+  using SetContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+  const HMODULE user = GetModuleHandleW(L"user32.dll");
+  const FARPROC found = user ? GetProcAddress(user, "SetProcessDpiAwarenessContext") : nullptr;
+  const auto set_context = reinterpret_cast<SetContext>(reinterpret_cast<void*>(found));
+  if (!set_context || !set_context(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) SetProcessDPIAware();
 }
 
 bool on_create(HWND window) {
@@ -147,11 +157,16 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_SIZE:
     case WM_PAINT: copy_picture(window); return 0;
     case WM_KEYDOWN:
-      if (wparam != VK_F11 || !full_screen_key(window, wparam, lparam)) on_key_down(static_cast<int>(wparam));
+      if (wparam == VK_F11) {
+        full_screen_key(window, lparam);
+      } else {
+        on_key_down(static_cast<int>(wparam));
+      }
       return 0;
     case WM_SYSKEYDOWN:
-      if (wparam == VK_RETURN && full_screen_key(window, wparam, lparam)) return 0;
-      return DefWindowProcW(window, message, wparam, lparam);
+      if (wparam != VK_RETURN) return DefWindowProcW(window, message, wparam, lparam);
+      full_screen_key(window, lparam);
+      return 0;
     case WM_SYSCHAR:
       if (wparam == '\r') return 0;  // Alt+Return, taken above: no beep
       return DefWindowProcW(window, message, wparam, lparam);
@@ -182,6 +197,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 int run_window_program(HINSTANCE instance, int show, void (*app)(), void (*tick)()) {
   app_body = app;
   tick_body = tick;
+  use_screen_pixels();
   WNDCLASSW wc{};
   wc.style = CS_HREDRAW | CS_VREDRAW;
   wc.lpfnWndProc = window_proc;
