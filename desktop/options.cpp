@@ -8,7 +8,8 @@
 
 const char DESKTOP_USAGE[] =
     "usage: takto [OPTIONS] [SONG.sqf]\n"
-    "  --scale N         draw the 640 x 400 screen N times larger (1-8; also TAKTO_SCALE)\n"
+    "  --scale N         start with the 640 x 400 screen N times larger (1-8; also TAKTO_SCALE);\n"
+    "                    without it, the largest whole scale that fits the display\n"
     "  --soundfont PATH  SoundFont of the built-in synthesizer\n"
     "  --midi-out NAME   send to the MIDI port NAME instead of the built-in synthesizer\n"
     "  --midi-out list   print the MIDI ports and exit\n"

@@ -4,7 +4,7 @@
 #include <string>
 
 struct DesktopOptions {
-  int scale = 1;          // --scale N or TAKTO_SCALE
+  int scale = 0;          // --scale N or TAKTO_SCALE; 0: the largest that fits the display
   std::string soundfont;  // --soundfont PATH; "" the installed General MIDI font
   std::string midi_out;   // --midi-out NAME; "" the built-in synthesizer; "list"
   bool help = false;

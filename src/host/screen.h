@@ -94,6 +94,9 @@ void clear_picture();
 // Virtual keys with a meaning of their own here.
 constexpr int VK_SHIFT_KEY = 16;
 constexpr int VK_CONTROL_KEY = 17;
+// With Alt, and F11 alone, they switch the window to full screen and back.
+constexpr int VK_RETURN_KEY = 13;
+constexpr int VK_F11_KEY = 122;
 
 // Key codes the screens react to (the code in bits 0-7 of a key value). The
 // command menu reads letters as they come (upper case); the play monitor and

@@ -73,27 +73,45 @@ inline std::string command_output(const std::string& command) {
   return out;
 }
 
-// An Xvfb server on a free display, without a window manager.
+// An Xvfb server on a free display, of a screen size like "1600x1000", with
+// the openbox window manager when asked (full screen needs one).
 struct VirtualDisplay {
-  pid_t pid = -1;
-  std::string name;  // ":N", empty when it did not start
-  VirtualDisplay() {
+  pid_t pid = -1, manager = -1;
+  std::string name;  // ":N", empty when it (or its window manager) did not start
+  explicit VirtualDisplay(const std::string& size = "1600x1000", bool window_manager = false) {
     int fds[2];
     if (pipe(fds) != 0) return;
-    pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"}, {});
+    pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", size + "x24", "-nolisten", "tcp"}, {});
     close(fds[1]);
     // The server writes the display number and a newline once it is ready.
     std::string number;
     char c = 0;
     while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     close(fds[0]);
-    if (!number.empty() && c == '\n') name = ":" + number;
+    if (number.empty() || c != '\n') return;
+    if (window_manager && !start_manager(":" + number)) return;
+    name = ":" + number;
   }
   ~VirtualDisplay() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      wait_exit(pid, 2000);
+    for (pid_t p : {manager, pid}) {
+      if (p > 0) {
+        kill(p, SIGTERM);
+        wait_exit(p, 2000);
+      }
     }
+  }
+
+ private:
+  // openbox runs its startup command once it manages the screen.
+  bool start_manager(const std::string& display) {
+    const TempDir dir;
+    const std::string ready = dir.file("ready");
+    manager = spawn({"openbox", "--sm-disable", "--startup", "touch " + ready}, {"DISPLAY=" + display});
+    for (int i = 0; i < 300; ++i) {
+      if (access(ready.c_str(), F_OK) == 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
   }
 };
 

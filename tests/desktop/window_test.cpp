@@ -43,35 +43,50 @@ struct SessionScreen {
     return r.status == 0 && picture.read(dir.file("session.png"));
   }
   bool cursor(int px, int py) const { return x >= 0 && py / 16 == y && px / 8 >= x - 1 && px / 8 <= x + 1; }
-  // Pixels of the window picture (scale times larger) that differ.
-  int differing(const RgbPicture& window, int scale, std::string& first) const {
-    int differ = 0;
-    for (int y = 0; y < picture.height; ++y) {
-      for (int x = 0; x < picture.width; ++x) {
-        for (int d = 0; d < scale * scale && !cursor(x, y); ++d) {
-          if (std::memcmp(window.at(x * scale + d % scale, y * scale + d / scale), picture.at(x, y), 3) != 0 &&
-              differ++ == 0) {
-            first = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
-          }
-        }
+};
+
+// Where a window shows the picture: its size, and the picture's scale and top
+// left in it; black all around.
+struct Shown {
+  int width, height, scale, x, y;
+};
+std::ostream& operator<<(std::ostream& out, const Shown& s) {
+  return out << s.width << " x " << s.height << " at scale " << s.scale << " from (" << s.x << ", " << s.y << ")";
+}
+
+// Pixels of the window's picture that differ from the session's shown so.
+int differing(const RgbPicture& window, const SessionScreen& session, const Shown& shown, std::string& first) {
+  int differ = 0;
+  for (int wy = 0; wy < window.height; ++wy) {
+    for (int wx = 0; wx < window.width; ++wx) {
+      const int px = (wx - shown.x) / shown.scale, py = (wy - shown.y) / shown.scale;
+      const bool inside = wx >= shown.x && wy >= shown.y && px < 640 && py < 400;
+      if (inside && session.cursor(px, py)) continue;
+      const std::uint8_t* want = inside ? session.picture.at(px, py) : reinterpret_cast<const std::uint8_t*>("\0\0");
+      if (std::memcmp(window.at(wx, wy), want, 3) != 0 && differ++ == 0) {
+        first = "(" + std::to_string(wx) + ", " + std::to_string(wy) + ")";
       }
     }
-    return differ;
   }
-  // Takes pictures of the window until it shows this screen (the program
-  // draws at its own pace, slowly under the sanitizers); what still differs.
-  int shown_by(const RunningProgram& takto, const TempDir& dir, int scale, int tries, std::string& first) const {
-    RgbPicture window;
-    int differ = -1;
-    for (int i = 0; i < tries && differ != 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      if (!takto.screenshot(dir.file("window.xwd")) || !window.read_xwd(dir.file("window.xwd"))) return -1;
-      if (window.width != 640 * scale || window.height != 400 * scale) return -1;
-      differ = differing(window, scale, first);
-    }
-    return differ;
+  return differ;
+}
+
+// Takes pictures of the window until it shows the session's screen so (the
+// program draws at its own pace, slowly under the sanitizers); what still
+// differs, or -1 when the window never had that size.
+int shown_as(const RunningProgram& takto, const SessionScreen& session, const TempDir& dir, const Shown& shown,
+             int tries, std::string& first) {
+  RgbPicture window;
+  int differ = -1;
+  first = "nowhere: the window is another size";
+  for (int i = 0; i < tries && differ != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (!takto.screenshot(dir.file("window.xwd")) || !window.read_xwd(dir.file("window.xwd"))) continue;
+    if (window.width == shown.width && window.height == shown.height) differ = differing(window, session, shown, first);
   }
-};
+  return differ;
+}
+Shown unscaled(int scale) { return {640 * scale, 400 * scale, scale, 0, 0}; }
 
 // "Threads": the ThreadSanitizer build runs these too (window, timer and
 // application threads meet in takto).
@@ -85,7 +100,7 @@ TEST_P(DesktopWindowThreads, ShowsWhatTheSessionDraws) {
   const ScreenCase& c = GetParam();
   SessionScreen session;
   ASSERT_TRUE(session.draw(dir, demo + " --keys '" + c.session_keys + "'"));
-  // Scale 1 for every screen; the main screen also at scale 2 and enlarged.
+  // Scale 1 for every screen; the main screen also at scale 2.
   for (int scale : {1, 2}) {
     if (scale == 2 && c.typed_keys[0]) continue;
     RunningProgram takto(display, {"--scale", std::to_string(scale), demo},
@@ -93,19 +108,8 @@ TEST_P(DesktopWindowThreads, ShowsWhatTheSessionDraws) {
     ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
     if (c.typed_keys[0]) takto.keys(c.typed_keys);
     std::string first;
-    EXPECT_EQ(session.shown_by(takto, dir, scale, 20, first), 0) << "scale " << scale << ", first at " << first;
-    if (scale == 2) {
-      // An enlarged window is white beyond the picture.
-      std::system(takto.xdotool("windowsize --sync " + takto.window + " 1400 900").c_str());
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      RgbPicture window;
-      ASSERT_TRUE(takto.screenshot(dir.file("big.xwd")) && window.read_xwd(dir.file("big.xwd")));
-      ASSERT_EQ(window.width, 1400);
-      for (auto [x, y] : {std::pair{1399, 899}, {1280, 0}, {0, 800}}) {
-        EXPECT_EQ(std::memcmp(window.at(x, y), "\xff\xff\xff", 3), 0) << x << ", " << y;
-      }
-      EXPECT_EQ(session.differing(window, 2, first), 0) << "enlarged, first at " << first;
-    }
+    EXPECT_EQ(shown_as(takto, session, dir, unscaled(scale), 20, first), 0)
+        << "scale " << scale << ", first at " << first;
     takto.keys(c.typed_keys[0] ? "Escape Escape Escape q" : "q");
     EXPECT_EQ(takto.wait(), 0) << "Q did not end the program";
   }
@@ -120,7 +124,7 @@ TEST(DesktopDialogs, OpenDialogLoadsTheChosenSong) {
   ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
   SessionScreen session;
   ASSERT_TRUE(session.draw(dir, "--keys 'L open=" + demo + " wait=600'"));
-  RunningProgram takto(display, {}, {"SDL_AUDIODRIVER=none"}, dir.file("out"));
+  RunningProgram takto(display, {"--scale", "1"}, {"SDL_AUDIODRIVER=none"}, dir.file("out"));
   ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
   takto.keys("l");
   // The chooser may not take keys until it has settled (slowly on a loaded
@@ -149,8 +153,83 @@ TEST(DesktopDialogs, OpenDialogLoadsTheChosenSong) {
   ASSERT_TRUE(dialog.empty()) << "the dialog did not take the typed path";
   std::system(takto.xdotool("windowfocus --sync " + takto.window).c_str());
   std::string first;
-  EXPECT_EQ(session.shown_by(takto, dir, 1, 30, first), 0) << "the loaded song's screen differs at " << first;
+  EXPECT_EQ(shown_as(takto, session, dir, unscaled(1), 30, first), 0)
+      << "the loaded song's screen differs at " << first;
   takto.keys("q");
+  EXPECT_EQ(takto.wait(), 0);
+}
+
+// Without --scale the window starts at the largest whole scale whose window,
+// frame included, fits the screen; --scale still forces its scale.
+TEST(DesktopWindowFit, StartsAtTheLargestScaleThatFits) {
+  SKIP_WITHOUT("Xvfb", "xdotool", "xwd", "openbox");
+  const struct {
+    const char* screen;
+    bool window_manager;
+    const char* scale_option;
+    int scale;
+  } cases[] = {
+      {"1024x768", true, "", 1},  {"1920x1080", true, "", 2},
+      {"3840x2160", true, "", 5}, {"1280x800", true, "", 1},  // the frame does not fit beside scale 2
+      {"1280x800", false, "", 2}, {"3840x2160", true, "3", 3},
+  };
+  TempDir dir;
+  SessionScreen session;
+  ASSERT_TRUE(session.draw(dir, demo + " --keys 'wait=600'"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.screen) + (c.window_manager ? " with openbox" : "") + " --scale " + c.scale_option);
+    VirtualDisplay display(c.screen, c.window_manager);
+    ASSERT_FALSE(display.name.empty()) << "Xvfb or openbox did not start";
+    std::vector<std::string> args = {demo};
+    if (c.scale_option[0]) args = {"--scale", c.scale_option, demo};
+    RunningProgram takto(display, args, {"SDL_AUDIODRIVER=none"}, dir.file("out"));
+    ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
+    std::string first;
+    EXPECT_EQ(shown_as(takto, session, dir, unscaled(c.scale), 20, first), 0) << "first at " << first;
+    takto.keys("q");
+    EXPECT_EQ(takto.wait(), 0);
+  }
+}
+
+// A resized window shows the picture at the largest whole scale that fits,
+// centred on black; F11 and Alt+Return toggle full screen and back to the
+// window's size. F11 is not queued: the edit screen, which counts every key
+// at (78, 24), must stay as the session draws it.
+TEST(DesktopWindowFit, ResizedAndFullScreen) {
+  SKIP_WITHOUT("Xvfb", "xdotool", "xwd", "openbox");
+  TempDir dir;
+  VirtualDisplay display("1920x1080", true);
+  ASSERT_FALSE(display.name.empty()) << "Xvfb or openbox did not start";
+  SessionScreen session;
+  ASSERT_TRUE(session.draw(dir, demo + " --keys 'RETURN 3 RETURN 2 RETURN wait=600'"));
+  RunningProgram takto(display, {demo}, {"SDL_AUDIODRIVER=none"}, dir.file("out"));
+  ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
+  takto.keys("Return 3 Return 2 Return");
+  const Shown full_screen{1920, 1080, 2, 320, 140};
+  const struct {
+    const char* action;  // a key, or a size for the window
+    Shown shown;
+  } steps[] = {
+      {"", unscaled(2)},
+      {"F11", full_screen},
+      {"F11", unscaled(2)},
+      {"1400 900", {1400, 900, 2, 60, 50}},
+      {"1279 800", {1279, 800, 1, 319, 200}},
+      {"alt+Return", full_screen},
+      {"alt+Return", {1279, 800, 1, 319, 200}},
+      {"640 400", unscaled(1)},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.action);
+    if (std::strchr(step.action, ' ')) {
+      std::system(takto.xdotool("windowsize --sync " + takto.window + " " + step.action).c_str());
+    } else if (step.action[0]) {
+      takto.keys(step.action);
+    }
+    std::string first;
+    EXPECT_EQ(shown_as(takto, session, dir, step.shown, 20, first), 0) << step.shown << ", first at " << first;
+  }
+  takto.keys("Escape Escape Escape q");
   EXPECT_EQ(takto.wait(), 0);
 }
 

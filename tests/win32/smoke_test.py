@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
-"""Smoke test of takto.exe under Wine (DISPLAY and WINEPREFIX set by the caller),
-each window compared cell by cell with what takto-cli session draws:
+"""Smoke test of takto.exe under Wine (DISPLAY and WINEPREFIX set by the caller,
+a 1920 x 1080 screen), each window compared cell by cell with what takto-cli
+session draws:
  1. a song named with blanks and characters outside any code page: the main
-    screen, the edit screen, then Q must end with status 0 within a second;
+    screen at the start scale (2), full screen with F11 and back, the edit
+    screen, full screen with F11 and back with Alt+Return, the window resized
+    (the picture centred at the largest whole scale that fits), then Q must end
+    with status 0 within a second;
  2. no song; one opened through the open dialog plays and the window is
     closed: the program must end with status 0.
 usage: smoke_test.py TAKTO_EXE TAKTO_CLI SONG OUT_DIR"""
@@ -17,6 +21,9 @@ import zlib
 UNUSUAL_NAME = "\u66f2 \u00fc\u0439.sqf"
 # The eight corners of the RGB cube: all the colour table holds.
 TABLE_COLOURS = {(r, g, b) for r in (0, 255) for g in (0, 255) for b in (0, 255)}
+# Where the window shows the picture: width, height, scale, left, top.
+START = (1280, 800, 2, 0, 0)  # the largest whole scale whose window fits the screen
+FULL_SCREEN = (1920, 1080, 2, 320, 140)
 
 
 def read_png(path):
@@ -56,6 +63,9 @@ def read_xwd(path):
     pixels = []
     for y in range(height):
         row = d[off + y * bpl:off + y * bpl + step * width]
+        if step == 4 and order == 'little':  # the usual case, by slices: large windows
+            pixels.extend(zip(row[2::4], row[1::4], row[0::4]))
+            continue
         for x in range(width):
             v = int.from_bytes(row[step * x:step * x + step], order)
             pixels.append(((v >> 16) & 255, (v >> 8) & 255, v & 255))  # the mask drops a big-endian pad byte
@@ -88,6 +98,31 @@ def read_dump(path):
             x += width
     cursor = lines[51].split()
     return text, (int(cursor[1]), int(cursor[2])) if cursor[1] != '-1' else None
+
+
+def unscale(window, width, shown):
+    """The 640 x 400 picture inside a window that shows it scaled by a whole
+    multiple with a black border, and what is wrong with the window."""
+    _, _, scale, left, top = shown
+    right, black = left + 640 * scale, {(0, 0, 0)}
+    faults, picture = [], []
+    for y in range(len(window) // width):
+        row = window[y * width:(y + 1) * width]
+        if not top <= y < top + 400 * scale:
+            if set(row) != black:
+                faults.append('row %d: the border is not black' % y)
+            continue
+        if set(row[:left]) - black or set(row[right:]) - black:
+            faults.append('row %d: the border is not black' % y)
+        if (y - top) % scale:
+            if row != window[(y - 1) * width:y * width]:
+                faults.append('row %d: rows are not %d high' % (y, scale))
+            continue
+        line = row[left:right]
+        picture.extend(line[::scale])
+        if any(line[x] != line[x - x % scale] for x in range(len(line))):
+            faults.append('row %d: pixels are not %d wide' % (y, scale))
+    return picture, faults[:8]
 
 
 def compare(window, expected, text, cursor_cell):
@@ -128,8 +163,10 @@ class Smoke:
         self.exe, self.cli, self.song, self.out_dir = exe, cli, song, out_dir
         self.log = open(os.path.join(out_dir, 'wine.log'), 'w')
         self.failures = []
+        self.last = None  # the session keys and the picture of the last screen shown
 
     def start(self, *args):
+        self.last = None
         self.program = subprocess.Popen(['wine', self.exe] + list(args), stdout=self.log, stderr=self.log)
         self.window = wait_for(lambda: xdotool('search', '--onlyvisible', '--name', '^TAKTO$', check=False), 150)
         if not self.window:
@@ -141,9 +178,9 @@ class Smoke:
         xdotool('windowfocus', '--sync', self.window[0])
         xdotool('key', '--delay', '150', *keys)
 
-    def expect_screen(self, name, session_keys):
+    def expect_screen(self, name, session_keys, shown=START):
         """Waits up to 20 s for the window to show what takto-cli session
-        shows after the same keys."""
+        shows after the same keys, as `shown` says."""
         dump, picture, xwd = (os.path.join(self.out_dir, name + ext) for ext in ('-session.txt', '-session.png', '.xwd'))
         subprocess.run([self.cli, 'session', self.song, '--keys', session_keys, '--screen', dump, '--png', picture],
                        check=True)
@@ -153,18 +190,34 @@ class Smoke:
             # A window just uncovered by the dialog may not be capturable yet (0 x 0).
             shot = subprocess.run(['xwd', '-silent', '-id', self.window[0], '-out', xwd], capture_output=True)
             width, height, got = read_xwd(xwd) if shot.returncode == 0 else (0, 0, [])
-            faults = ['client area %d x %d, not 640 x 400' % (width, height)] if (width, height) != (640, 400) \
-                else compare(got, expected, text, cursor_cell)
+            if (width, height) != shown[:2]:
+                faults = ['client area %d x %d, not %d x %d' % (width, height, shown[0], shown[1])]
+            else:
+                shown_picture, faults = unscale(got, width, shown)
+                faults = faults or compare(shown_picture, expected, text, cursor_cell) or \
+                    self.changed(shown_picture, session_keys, cursor_cell)
             if not faults or time.time() > deadline:
                 break
             time.sleep(0.3)
         write_png(os.path.join(self.out_dir, name + '.png'), width, height, got)
+        self.last = (session_keys, shown_picture if not faults else None)
         if faults:
             self.failures.append('%s: the window differs from the session (%s.png, %s-session.png in %s):\n  %s'
                                  % (name, name, name, self.out_dir, '\n  '.join(faults[:40])))
             return False
-        print('smoke: %s matches the session cell by cell' % name)
+        print('smoke: %s matches the session cell by cell (%d x %d at scale %d)' % ((name,) + shown[:3]))
         return True
+
+    def changed(self, picture, session_keys, cursor_cell):
+        """After keys that the screens never see (the same session keys as the
+        last picture) the picture must be the same pixels: a window key that
+        reached the edit screen would show, as it counts every key it reads."""
+        if self.last is None or self.last[0] != session_keys or self.last[1] is None:
+            return []
+        cell = lambda p, x, y: [p[(16 * y + r) * 640 + 8 * x + c] for r in range(16) for c in range(8)]
+        return ['cell %d,%d changed since the last picture' % (x, y) for y in range(25) for x in range(80)
+                if not (cursor_cell and y == cursor_cell[1] and abs(x - cursor_cell[0]) <= 1)
+                and cell(picture, x, y) != cell(self.last[1], x, y)]
 
     def expect_exit(self, what, limit):
         asked = time.time()
@@ -193,13 +246,29 @@ def main():
     shutil.copyfile(song, unusual)
     if smoke.start('Z:' + unusual.replace('/', '\\')):
         try:
-            if smoke.expect_screen('main-screen', 'wait=500'):
-                smoke.keys('Return', '3', 'Return', '2', 'Return')
-                if smoke.expect_screen('edit-screen', 'RETURN 3 RETURN 2 RETURN'):
-                    smoke.keys('Escape', 'Escape')  # back to the command menu
-                    time.sleep(1)
-                    xdotool('key', 'q')
-                    smoke.expect_exit('Q', 1.0)
+            edit = 'RETURN 3 RETURN 2 RETURN'
+            # The edit screen counts every key it reads at (78, 24): F11 and
+            # Alt+Return must not reach it.
+            steps = [(None, 'main-screen', 'wait=500', START),
+                     (['F11'], 'main-full-screen', 'wait=500', FULL_SCREEN),
+                     (['F11'], 'main-back', 'wait=500', START),
+                     (['Return', '3', 'Return', '2', 'Return'], 'edit-screen', edit, START),
+                     (['F11'], 'edit-full-screen', edit, FULL_SCREEN),
+                     (['alt+Return'], 'edit-back', edit, START),
+                     ('1400 900', 'edit-resized', edit, (1400, 900, 2, 60, 50)),
+                     ('1279 800', 'edit-narrow', edit, (1279, 800, 1, 319, 200))]
+            for action, name, session_keys, shown in steps:
+                if isinstance(action, str):
+                    xdotool('windowsize', '--sync', smoke.window[0], *action.split())
+                elif action:
+                    smoke.keys(*action)
+                if not smoke.expect_screen(name, session_keys, shown):
+                    break
+            else:
+                smoke.keys('Escape', 'Escape')  # back to the command menu
+                time.sleep(1)
+                xdotool('key', 'q')
+                smoke.expect_exit('Q', 1.0)
         finally:
             smoke.stop()
     # 2: no song; L opens the dialog, which takes a typed name; P plays; the

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <SDL2/SDL_keyboard.h>
+#include <SDL2/SDL_surface.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -21,7 +22,8 @@ int virtual_key(SDL_Scancode scancode, SDL_Keycode key, std::uint16_t mods, KeyL
 
 // --- Window (window.cpp), window thread ---
 
-// Creates the window (title "TAKTO", 640 x 400 times scale); false with error.
+// Creates the resizable window titled "TAKTO", 640 x 400 times scale, or with
+// scale 0 at the largest whole scale that fits the display; false with error.
 bool window_open(int scale, std::string& error);
 // Serves paint, keys, blink and drops until the user closes the window (true)
 // or the application thread asks to end (false).
@@ -29,6 +31,13 @@ bool window_run();
 void window_close();
 // Application thread: main_loop has returned.
 void window_post_quit();
+
+// --- Picture (picture.cpp), window thread ---
+
+// Draws the 8-bit picture (the colour table as its palette) into target at the
+// largest whole scale that fits, centred on black; converted keeps the picture
+// in the target's format between calls (freed by the caller).
+void draw_picture(SDL_Surface* picture, SDL_Surface* target, SDL_Surface*& converted);
 
 // --- Timer (timer.cpp) ---
 

@@ -1,7 +1,7 @@
 // The window: SDL2, painted on the window thread. present on the application
 // thread hands the picture over under the screen lock and wakes the window
-// thread, which converts it through the colour table and shows it, unscaled at
-// the top left (or N times larger), the rest of the window white.
+// thread, which converts it through the colour table and shows it at the
+// largest whole scale the window takes, centred on black.
 #include <SDL2/SDL.h>
 #include <iconv.h>
 
@@ -17,15 +17,16 @@
 #include "host/host.h"
 #include "host/screen.h"
 #include "host/screen_lock.h"
+#include "host/window_fit.h"
 
 namespace {
 constexpr Uint32 BLINK_MS = 422;
 constexpr std::size_t DROP_NAME_MAX = 255;
+constexpr int FRAME_WAIT_MS = 250;
 
 SDL_Window* window = nullptr;
 SDL_Surface* picture = nullptr;  // 8-bit, the colour table as its palette
 SDL_Surface* frame = nullptr;    // the picture in the window's format, for scaling
-int scale = 1;
 KeyLayout layout = KeyLayout::us;
 Uint32 paint_event = 0;  // two registered events: paint, then quit
 std::atomic<bool> paint_pending{false};
@@ -52,20 +53,7 @@ void paint() {
     }
     SDL_UnlockSurface(picture);
   }
-  SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 255, 255, 255));
-  SDL_Rect to{0, 0, PICTURE_WIDTH * scale, PICTURE_HEIGHT * scale};
-  if (scale == 1) {
-    SDL_BlitSurface(picture, nullptr, surface, &to);
-  } else {
-    // A scaled blit takes no palette: convert first, then stretch pixel for pixel.
-    if (frame == nullptr || frame->format->format != surface->format->format) {
-      if (frame) SDL_FreeSurface(frame);
-      frame = SDL_CreateRGBSurfaceWithFormat(0, PICTURE_WIDTH, PICTURE_HEIGHT, 32, surface->format->format);
-    }
-    if (frame && SDL_BlitSurface(picture, nullptr, frame, nullptr) == 0) {
-      SDL_BlitScaled(frame, nullptr, surface, &to);
-    }
-  }
+  draw_picture(picture, surface, frame);
   SDL_UpdateWindowSurface(window);
 }
 
@@ -80,9 +68,19 @@ void take_drop(const char* name, bool& taken) {
   set_file_name(name);
 }
 
+void toggle_full_screen() {
+  const bool full = (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0;
+  SDL_SetWindowFullscreen(window, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+}
+
 void key_event(const SDL_KeyboardEvent& key) {
   const int vk = virtual_key(key.keysym.scancode, key.keysym.sym, key.keysym.mod, layout);
   if (vk == 0) return;
+  // F11 and Alt+Return are the window's own; a held key does not flicker it.
+  if (vk == VK_F11_KEY || (vk == VK_RETURN_KEY && (key.keysym.mod & KMOD_ALT))) {
+    if (key.type == SDL_KEYDOWN && !key.repeat) toggle_full_screen();
+    return;
+  }
   if (key.type == SDL_KEYUP) {
     on_key_up(vk);
     return;
@@ -97,6 +95,29 @@ void resync_modifiers() {
   const SDL_Keymod mods = SDL_GetModState();
   if (!(mods & KMOD_SHIFT)) on_key_up(VK_SHIFT_KEY);
   if (!(mods & KMOD_CTRL)) on_key_up(VK_CONTROL_KEY);
+}
+
+// The largest whole scale whose window, frame included, fits the usable area
+// of the display the window opened on; centred there.
+void fit_display() {
+  const int display = SDL_GetWindowDisplayIndex(window);
+  SDL_Rect usable;
+  if (display < 0 || SDL_GetDisplayUsableBounds(display, &usable) != 0) return;
+  int top = 0, left = 0, bottom = 0, right = 0;
+  SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right);
+  // The window manager tells the frame once it has framed the window (never
+  // when there is none): a moment to hear it.
+  for (int waited = 0; top + left + bottom + right == 0 && waited < FRAME_WAIT_MS; waited += 10) {
+    SDL_Delay(10);
+    SDL_PumpEvents();
+    SDL_GetWindowBordersSize(window, &top, &left, &bottom, &right);
+  }
+  const int scale = start_scale(usable.w, usable.h, left + right, top + bottom);
+  if (scale == 1) return;
+  const int width = PICTURE_WIDTH * scale, height = PICTURE_HEIGHT * scale;
+  SDL_SetWindowSize(window, width, height);
+  SDL_SetWindowPosition(window, usable.x + left + (usable.w - left - right - width) / 2,
+                        usable.y + top + (usable.h - top - bottom - height) / 2);
 }
 
 std::string utf8_of_shift_jis(const char* text) {
@@ -124,8 +145,7 @@ std::string utf8_of_shift_jis(const char* text) {
 }
 }  // namespace
 
-bool window_open(int picture_scale, std::string& error) {
-  scale = picture_scale;
+bool window_open(int scale, std::string& error) {
   // Key events, not text: an input method must not swallow keys.
   SDL_SetHint(SDL_HINT_IME_INTERNAL_EDITING, "0");
   // The picture goes to the window as it is; a GL renderer behind the window
@@ -146,8 +166,10 @@ bool window_open(int picture_scale, std::string& error) {
     SDL_Delay(100);
   }
   paint_event = SDL_RegisterEvents(2);
-  window = SDL_CreateWindow("TAKTO", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, PICTURE_WIDTH * scale,
-                            PICTURE_HEIGHT * scale, SDL_WINDOW_RESIZABLE);
+  // Fitting the display needs the frame, which is known once the window is.
+  const int first = scale > 0 ? scale : 1;
+  window = SDL_CreateWindow("TAKTO", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, PICTURE_WIDTH * first,
+                            PICTURE_HEIGHT * first, SDL_WINDOW_RESIZABLE);
   picture = SDL_CreateRGBSurfaceWithFormat(0, PICTURE_WIDTH, PICTURE_HEIGHT, 8, SDL_PIXELFORMAT_INDEX8);
   if (window == nullptr || picture == nullptr || paint_event == static_cast<Uint32>(-1)) {
     error = SDL_GetError();
@@ -159,7 +181,9 @@ bool window_open(int picture_scale, std::string& error) {
     colours[i] = SDL_Color{colour_table[i][0], colour_table[i][1], colour_table[i][2], 255};
   }
   SDL_SetPaletteColors(picture->format->palette, colours, 0, 16);
-  SDL_SetWindowMinimumSize(window, PICTURE_WIDTH * scale / 4, PICTURE_HEIGHT * scale / 4);
+  // Smaller, the picture would be cut.
+  SDL_SetWindowMinimumSize(window, PICTURE_WIDTH, PICTURE_HEIGHT);
+  if (scale == 0) fit_display();
   SDL_StopTextInput();
   SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
   layout = keyboard_layout();

@@ -7,8 +7,10 @@
 #include "host/screen.h"
 #include "host/screen_lock.h"
 #include "host/win32/win32.h"
+#include "host/window_fit.h"
 
 namespace {
+HWND picture_window = nullptr;  // where present shows the picture
 HDC window_dc = nullptr;
 HDC memory_dc = nullptr;
 HBITMAP screen_dib = nullptr;
@@ -48,6 +50,7 @@ bool screen_setup(HWND window) {
     info.colours[i].rgbGreen = colour_table[i][1];
     info.colours[i].rgbBlue = colour_table[i][2];
   }
+  picture_window = window;
   window_dc = GetDC(window);
   if (!window_dc) return false;
   memory_dc = CreateCompatibleDC(window_dc);
@@ -123,7 +126,26 @@ void host_text_out(int px, int py, const char* text, int n, int fore, int back) 
   GdiFlush();
 }
 
+// The picture at the largest whole scale the client area takes, centred, the
+// border black; a stretch by whole multiples copies pixels, never blends.
 void host_present() {
   if (!drawing) return;
-  BitBlt(window_dc, 0, 0, PICTURE_WIDTH, PICTURE_HEIGHT, memory_dc, 0, 0, SRCCOPY);
+  RECT client;
+  if (!GetClientRect(picture_window, &client)) client = {0, 0, PICTURE_WIDTH, PICTURE_HEIGHT};
+  const PicturePlace at = place_picture(client.right, client.bottom);
+  const int width = PICTURE_WIDTH * at.scale, height = PICTURE_HEIGHT * at.scale;
+  if (at.scale == 1) {
+    BitBlt(window_dc, at.x, at.y, width, height, memory_dc, 0, 0, SRCCOPY);
+  } else {
+    SetStretchBltMode(window_dc, COLORONCOLOR);
+    StretchBlt(window_dc, at.x, at.y, width, height, memory_dc, 0, 0, PICTURE_WIDTH, PICTURE_HEIGHT, SRCCOPY);
+  }
+  const auto black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  const RECT border[] = {{0, 0, client.right, at.y},
+                         {0, at.y + height, client.right, client.bottom},
+                         {0, at.y, at.x, at.y + height},
+                         {at.x + width, at.y, client.right, at.y + height}};
+  for (const RECT& r : border) {
+    if (r.right > r.left && r.bottom > r.top) FillRect(window_dc, &r, black);
+  }
 }

@@ -5,6 +5,7 @@
 #include "host/host.h"
 #include "host/screen.h"
 #include "host/win32/win32.h"
+#include "host/window_fit.h"
 
 std::atomic<HWND> main_window{nullptr};
 
@@ -19,6 +20,11 @@ DWORD app_thread_id = 0;
 // sleep; one in a message box or dialog does not get there.
 constexpr DWORD APP_THREAD_END_MS = 1000;
 bool shut_down = false;  // window thread only
+// The frame around the client area, measured at creation; and the window's
+// place while it is full screen. Window thread only.
+SIZE frame{0, 0};
+bool full_screen = false;
+WINDOWPLACEMENT windowed{};
 // What the program runs, handed over by run_window_program.
 void (*app_body)() = nullptr;
 void (*tick_body)() = nullptr;
@@ -30,6 +36,67 @@ DWORD WINAPI app_thread(LPVOID) {
   app_body();
   PostMessageW(main_window.load(), WM_DESTROY, 0, 0);
   return 0;
+}
+
+// The largest whole scale whose window fits the work area of its monitor,
+// at the work area's top left (0, 0 unless a taskbar is above or left).
+void fit_work_area(HWND window) {
+  RECT client, outer;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!GetClientRect(window, &client) || !GetWindowRect(window, &outer) ||
+      !GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+    return;
+  }
+  frame = {outer.right - outer.left - client.right, outer.bottom - outer.top - client.bottom};
+  const RECT& work = monitor.rcWork;
+  const int scale = start_scale(work.right - work.left, work.bottom - work.top, frame.cx, frame.cy);
+  SetWindowPos(window, nullptr, work.left, work.top, PICTURE_WIDTH * scale + frame.cx,
+               PICTURE_HEIGHT * scale + frame.cy, SWP_NOZORDER);
+}
+
+// Full screen: no frame, the whole monitor; back: the frame and the place
+// the window had.
+void toggle_full_screen(HWND window) {
+  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+  if (!full_screen) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    windowed.length = sizeof windowed;
+    if (!GetWindowPlacement(window, &windowed) ||
+        !GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+      return;
+    }
+    const RECT& all = monitor.rcMonitor;
+    SetWindowLongPtrW(window, GWL_STYLE, style & ~WS_OVERLAPPEDWINDOW);
+    SetWindowPos(window, HWND_TOP, all.left, all.top, all.right - all.left, all.bottom - all.top,
+                 SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+  } else {
+    SetWindowLongPtrW(window, GWL_STYLE, style | WS_OVERLAPPEDWINDOW);
+    SetWindowPlacement(window, &windowed);
+    SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+  }
+  full_screen = !full_screen;
+  InvalidateRect(window, nullptr, TRUE);
+}
+
+// F11 and Alt+Return are the window's own, never queued; a held key (bit 30:
+// it was down before) does not flicker the window.
+void full_screen_key(HWND window, LPARAM flags) {
+  if (!(flags & (1 << 30))) toggle_full_screen(window);
+}
+
+// Pixels of the screen, not of a scaled desktop: otherwise the system would
+// stretch the window's whole-multiple picture by its own factor and blur it.
+void use_screen_pixels() {
+  // Per monitor where the system has it (Windows 10 1703 and later, looked up
+  // so that older ones still start the program), else the system's factor.
+  using SetContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+  const HMODULE user = GetModuleHandleW(L"user32.dll");
+  const FARPROC found = user ? GetProcAddress(user, "SetProcessDpiAwarenessContext") : nullptr;
+  const auto set_context = reinterpret_cast<SetContext>(reinterpret_cast<void*>(found));
+  if (!set_context || !set_context(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) SetProcessDPIAware();
 }
 
 bool on_create(HWND window) {
@@ -50,6 +117,7 @@ bool on_create(HWND window) {
                    SWP_NOMOVE | SWP_NOZORDER);
     }
   }
+  fit_work_area(window);
   start_tick_timer(tick_body);
   app_thread_handle = CreateThread(nullptr, 0, app_thread, nullptr, 0, &app_thread_id);
   SetTimer(window, BLINK_TIMER, BLINK_MS, nullptr);
@@ -88,7 +156,26 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     case WM_DESTROY: on_destroy(window); return 0;
     case WM_SIZE:
     case WM_PAINT: copy_picture(window); return 0;
-    case WM_KEYDOWN: on_key_down(static_cast<int>(wparam)); return 0;
+    case WM_KEYDOWN:
+      if (wparam == VK_F11) {
+        full_screen_key(window, lparam);
+      } else {
+        on_key_down(static_cast<int>(wparam));
+      }
+      return 0;
+    case WM_SYSKEYDOWN:
+      if (wparam != VK_RETURN) return DefWindowProcW(window, message, wparam, lparam);
+      full_screen_key(window, lparam);
+      return 0;
+    case WM_SYSCHAR:
+      if (wparam == '\r') return 0;  // Alt+Return, taken above: no beep
+      return DefWindowProcW(window, message, wparam, lparam);
+    case WM_GETMINMAXINFO:
+      // Not smaller than the picture at scale 1, once the frame is known.
+      if (frame.cx > 0 && !full_screen) {
+        reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = {PICTURE_WIDTH + frame.cx, PICTURE_HEIGHT + frame.cy};
+      }
+      return 0;
     case WM_KEYUP: on_key_up(static_cast<int>(wparam)); return 0;
     case WM_COMMAND: return 0;
     case WM_TIMER: blink_cursor(); return 0;
@@ -110,13 +197,15 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 int run_window_program(HINSTANCE instance, int show, void (*app)(), void (*tick)()) {
   app_body = app;
   tick_body = tick;
+  use_screen_pixels();
   WNDCLASSW wc{};
   wc.style = CS_HREDRAW | CS_VREDRAW;
   wc.lpfnWndProc = window_proc;
   wc.hInstance = instance;
   wc.hIcon = LoadIconW(instance, L"IDI_ICON1");
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  // Around the picture the window is black.
+  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   wc.lpszClassName = CLASS_NAME;
   if (!RegisterClassW(&wc)) return 0;
 
