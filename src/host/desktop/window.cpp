@@ -20,7 +20,6 @@
 
 namespace {
 constexpr Uint32 BLINK_MS = 422;
-constexpr std::size_t DROP_NAME_MAX = 255;
 
 SDL_Window* window = nullptr;
 SDL_Surface* picture = nullptr;  // 8-bit, the colour table as its palette
@@ -73,7 +72,7 @@ void take_drop(const char* name, bool& taken) {
   // Only the first file of one drop counts.
   if (taken) return;
   taken = true;
-  if (std::strlen(name) > DROP_NAME_MAX) {
+  if (std::strlen(name) > FILE_NAME_SIZE - 1) {
     alert_box("File name is too long");
     return;
   }
