@@ -185,7 +185,7 @@ TEST(Render, GainAndNormalize) {
       const long long full =
           std::count_if(a.samples.begin(), a.samples.end(), [](short v) { return std::abs(v) == 32767; });
       const long long said = std::atoll(c.err.c_str());
-      EXPECT_TRUE(said > 0 && said <= full) << said << " of " << full;
+      EXPECT_TRUE(said > full * 0.99 && said <= full) << said << " of " << full;
       EXPECT_EQ(c.err, std::to_string(said) + r.err);
       continue;
     }
