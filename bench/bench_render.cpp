@@ -3,8 +3,10 @@
 // run: both times, their ratio and render's multiple of real time.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -113,5 +115,46 @@ void BM_RenderAgainstFluidSynth(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderAgainstFluidSynth)->Arg(0)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK(BM_RenderAgainstFluidSynth)->Arg(1)->Iterations(3)->Unit(benchmark::kSecond)->UseRealTime();
+
+// takto-cli render of the long song as it is and with --normalize, whose
+// audio goes through a scratch file: the time and the child's peak resident
+// size of each (argument 1: --normalize).
+void BM_RenderNormalize(benchmark::State& state) {
+  const std::string cli = beside_me("takto-cli");
+  if (!std::filesystem::exists(cli) || find_soundfont("").empty()) {
+    state.SkipWithError("needs takto-cli and a General MIDI SoundFont");
+    return;
+  }
+  headless_echo_alerts(false);
+  const std::string base =
+      (std::filesystem::temp_directory_path() / "takto-bench-normalize-").string() + std::to_string(::getpid());
+  const std::string song = base + ".sqf", wav = base + ".wav";
+  set_file_name(song.c_str());
+  if (!make_long_song() || save_song() != 0) {
+    state.SkipWithError("cannot make the song");
+    return;
+  }
+  const char* normalize = state.range(0) == 1 ? "--normalize" : nullptr;
+  long peak_kb = 0;
+  for (auto _ : state) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::execl(cli.c_str(), cli.c_str(), "render", song.c_str(), wav.c_str(), normalize, static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError("render failed");
+      break;
+    }
+    peak_kb = std::max(peak_kb, usage.ru_maxrss);
+  }
+  std::error_code ec;
+  state.counters["audio_s"] = static_cast<double>(std::filesystem::file_size(wav, ec)) / 4 / 44100;
+  state.counters["peak_rss_MB"] = static_cast<double>(peak_kb) / 1024.0;
+  for (const std::string& f : {song, wav}) std::filesystem::remove(f, ec);
+}
+BENCHMARK(BM_RenderNormalize)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace

@@ -207,5 +207,5 @@ int cmd_demo(int argc, char** argv) {
   return 0;
 }
 
-const bool registered = register_command("demo", "demo OUT.sqf", cmd_demo);
+const bool registered = register_command("demo", "demo OUT.sqf", cmd_demo, "writes the demo song");
 }  // namespace

@@ -15,6 +15,7 @@
 namespace {
 struct Command {
   const char* usage;
+  const char* summary;
   CommandFn fn;
 };
 
@@ -23,15 +24,25 @@ std::map<std::string, Command>& commands() {
   return table;
 }
 
-int help() {
-  std::fprintf(stderr, "usage:\n");
-  for (const auto& [name, cmd] : commands()) std::fprintf(stderr, "  takto-cli %s\n", cmd.usage);
-  return 2;
+// The text of --help; the manual page is made from it, so that the two
+// cannot differ. Sections are lines ending in ':', their entries indented.
+void print_help(std::FILE* out) {
+  std::fprintf(out,
+               "usage: takto-cli COMMAND [ARGUMENTS]\n"
+               "Checks, plays and renders TAKTO songs (SQF files) without a window.\n\n"
+               "commands:\n");
+  for (const auto& [name, cmd] : commands()) std::fprintf(out, "  takto-cli %s\n      %s\n", cmd.usage, cmd.summary);
+  std::fprintf(out,
+               "  takto-cli --help\n      prints this and exits\n\n"
+               "exit status:\n"
+               "  0  done\n"
+               "  1  the file was refused, or could not be written\n"
+               "  2  bad usage\n");
 }
 }  // namespace
 
-bool register_command(const char* name, const char* usage, CommandFn fn) {
-  commands()[name] = Command{usage, fn};
+bool register_command(const char* name, const char* usage, CommandFn fn, const char* summary) {
+  commands()[name] = Command{usage, summary, fn};
   return true;
 }
 
@@ -66,11 +77,15 @@ int main(int argc, char** argv) {
   fill_closed_streams();
   // Past a file-size limit, writes fail and are reported instead of killing the program.
   std::signal(SIGXFSZ, SIG_IGN);
-  if (argc < 2) return help();
+  if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
+    print_help(stdout);
+    return 0;
+  }
+  if (argc < 2) return print_help(stderr), 2;
   auto it = commands().find(argv[1]);
   if (it == commands().end()) {
     std::fprintf(stderr, "takto-cli: unknown command '%s'\n", argv[1]);
-    return help();
+    return print_help(stderr), 2;
   }
   int status = 1;
   try {

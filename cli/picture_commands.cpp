@@ -179,5 +179,5 @@ int testcard(int argc, char** argv) {
   return 0;
 }
 
-const bool registered = register_command("testcard", usage, testcard);
+const bool registered = register_command("testcard", usage, testcard, "draws the test card picture");
 }  // namespace

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "host/headless/headless.h"
@@ -49,3 +51,7 @@ bool parse_play_options(int argc, char** argv, int first, bool allow_ms, PlayOpt
 // At the song's end the sounding notes are silenced. 0 when played; 1 when the
 // song was refused, with the reason on stderr.
 int play_song(const PlayOptions& o, PlayResult& result, const MidiSink& sink);
+
+// An unnamed temporary file for what a command holds until its output is
+// whole: in OUT's folder, else in TMPDIR or /tmp; null when none can be made.
+std::FILE* open_spill(const std::string& out);

@@ -185,24 +185,6 @@ struct SpillChunk {
   }
 };
 
-// Made in the output's folder, else in TMPDIR or /tmp, and unlinked at once:
-// nothing is left behind, however the program ends.
-std::FILE* open_spill(const std::string& out) {
-  const std::size_t slash = out.find_last_of('/');
-  std::vector<std::string> folders{slash == std::string::npos ? "." : slash == 0 ? "/" : out.substr(0, slash)};
-  if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp) folders.push_back(tmp);
-  folders.push_back("/tmp");
-  for (const std::string& folder : folders) {
-    std::string name = folder + "/.takto-export-XXXXXX";
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) continue;
-    ::unlink(name.c_str());
-    if (std::FILE* f = ::fdopen(fd, "w+b")) return f;
-    ::close(fd);
-  }
-  return nullptr;
-}
-
 std::uint32_t file_time(std::int32_t t, std::int32_t first) {
   std::int64_t d = static_cast<std::int64_t>(t) - first;
   return d < 0 ? 0 : static_cast<std::uint32_t>(d);
@@ -303,6 +285,27 @@ int cmd_export(int argc, char** argv) {
 }
 
 const bool registered =
-    register_command("trace", TRACE_USAGE, cmd_trace) && register_command("export-midi", EXPORT_USAGE, cmd_export);
+    register_command("trace", TRACE_USAGE, cmd_trace,
+                     "plays the song on a virtual clock and prints every MIDI message sent") &&
+    register_command("export-midi", EXPORT_USAGE, cmd_export,
+                     "plays the song as trace does and writes what was sent as a Standard MIDI File");
 
 }  // namespace
+
+// Made in the output's folder, else in TMPDIR or /tmp, and unlinked at once:
+// nothing is left behind, however the program ends.
+std::FILE* open_spill(const std::string& out) {
+  const std::size_t slash = out.find_last_of('/');
+  std::vector<std::string> folders{slash == std::string::npos ? "." : slash == 0 ? "/" : out.substr(0, slash)};
+  if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp) folders.push_back(tmp);
+  folders.push_back("/tmp");
+  for (const std::string& folder : folders) {
+    std::string name = folder + "/.takto-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) continue;
+    ::unlink(name.c_str());
+    if (std::FILE* f = ::fdopen(fd, "w+b")) return f;
+    ::close(fd);
+  }
+  return nullptr;
+}

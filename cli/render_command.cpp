@@ -31,11 +31,13 @@ void on_interrupt(int signal) {
 }
 
 constexpr const char* RENDER_USAGE =
-    "render SONG.sqf OUT.wav [--soundfont PATH] [--rate HZ] [--track N] [--offset BYTES]";
+    "render SONG.sqf OUT.wav [--soundfont PATH] [--rate HZ] [--gain DB | --normalize] [--track N] [--offset BYTES]";
 constexpr int DEFAULT_RATE = 44100;
 constexpr int CHUNK_FRAMES = 4096;    // frames per synthesizer call within a span
 constexpr int TAIL_SILENCE_MS = 100;  // the render ends after this much silence
 constexpr int TAIL_MAX_MS = 10000;    // and at most this long after the last message
+constexpr double MAX_GAIN_DB = 40;
+constexpr double NORMAL_PEAK = 0.891250938;  // -1 dBFS, where --normalize puts the peak
 
 // The file type for OUT's extension; 0 when it has none we write.
 int format_for(const std::string& path) {
@@ -74,16 +76,22 @@ struct Progress {
   }
 };
 
-// The audio being written: frames rendered so far, and how each span reaches the file.
+// The audio being written: frames rendered so far, and how each span reaches
+// the file. Normalized, the float frames go to a scratch file first and reach
+// the audio file scaled once the peak is known.
 struct Render {
   SNDFILE* file = nullptr;
+  std::FILE* spill = nullptr;  // --normalize: the float frames, until the end
   int rate = DEFAULT_RATE;
   long long frames = 0;
   std::vector<std::int16_t> buffer = std::vector<std::int16_t>(2 * CHUNK_FRAMES);
+  std::vector<float> floats = std::vector<float>(2 * CHUNK_FRAMES);
+  float peak = 0;
   bool failed = false;
+  std::string spill_error;  // why the scratch file failed, when it did
   Progress progress;
 
-  long long silent = 0;  // zero frames at the end of what was rendered
+  long long silent = 0;  // frames at the end of what was rendered that are 0 as 16 bits
 
   // Renders up to frame `until` (exclusive).
   void render_to(long long until) {
@@ -93,21 +101,54 @@ struct Render {
         break;
       }
       const int n = static_cast<int>(std::min<long long>(CHUNK_FRAMES, until - frames));
-      synth_render(buffer.data(), n);
-      if (synth_last_peak() == 0) {
-        silent += n;
+      if (spill) {
+        synth_render_float(floats.data(), n);
+        for (int i = 0; i < 2 * n; ++i) peak = std::max(peak, std::fabs(floats[i]));
+        count_silence(floats.data(), n, [](float v) { return std::fabs(v) * 32767.0f < 0.5f; });
+        if (std::fwrite(floats.data(), sizeof(float), 2 * n, spill) != static_cast<std::size_t>(2 * n)) spill_failed();
       } else {
-        int zeros = 0;
-        while (zeros < n && buffer[2 * (n - 1 - zeros)] == 0 && buffer[2 * (n - 1 - zeros) + 1] == 0) ++zeros;
-        silent = zeros;
+        synth_render(buffer.data(), n);
+        count_silence(buffer.data(), n, [](std::int16_t v) { return v == 0; });
+        if (sf_writef_short(file, buffer.data(), n) != n) failed = true;
       }
-      if (sf_writef_short(file, buffer.data(), n) != n) failed = true;
       frames += n;
     }
     progress.show(static_cast<double>(frames) / rate, false);
   }
+  template <typename Sample, typename Quiet>
+  void count_silence(const Sample* s, int n, Quiet quiet) {
+    int zeros = 0;
+    while (zeros < n && quiet(s[2 * (n - 1 - zeros)]) && quiet(s[2 * (n - 1 - zeros) + 1])) ++zeros;
+    silent = zeros == n ? silent + n : zeros;
+  }
+  // --normalize: the spilled frames scaled so that the peak is at -1 dBFS.
+  void write_normalized() {
+    const float scale = peak > 0 ? static_cast<float>(NORMAL_PEAK / peak) : 1.0f;
+    if (std::fflush(spill) != 0 || std::fseek(spill, 0, SEEK_SET) != 0) spill_failed();
+    for (long long done = 0; done < frames && !failed && !interrupted;) {
+      const int n = static_cast<int>(std::min<long long>(CHUNK_FRAMES, frames - done));
+      if (std::fread(floats.data(), sizeof(float), 2 * n, spill) != static_cast<std::size_t>(2 * n)) spill_failed();
+      for (int i = 0; i < 2 * n; ++i) floats[i] *= scale;
+      synth_to_pcm16(floats.data(), buffer.data(), 2 * static_cast<std::size_t>(n));
+      if (!failed && sf_writef_short(file, buffer.data(), n) != n) failed = true;
+      done += n;
+    }
+    if (interrupted) failed = true;
+  }
+  void spill_failed() {
+    spill_error = std::string("the temporary file: ") + (errno ? std::strerror(errno) : "short read");
+    failed = true;
+  }
   long long frame_of_ms(long long ms) const { return ms * rate / 1000; }
 };
+
+// A level in dB: a number within +-MAX_GAIN_DB.
+bool read_gain(const char* text, double& db) {
+  char* end = nullptr;
+  errno = 0;
+  db = std::strtod(text, &end);
+  return errno == 0 && end != text && *end == 0 && std::isfinite(db) && std::fabs(db) <= MAX_GAIN_DB;
+}
 
 void deliver(const SentMidi& m) {
   if (m.exclusive) {
@@ -126,6 +167,8 @@ int cmd_render(int argc, char** argv) {
   const std::string out = argv[2];
   std::string soundfont;
   long long rate = DEFAULT_RATE;
+  double gain_db = 0;
+  bool gain = false, normalize = false;
   for (int i = 3; i < argc;) {
     const std::string name = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -138,6 +181,16 @@ int cmd_render(int argc, char** argv) {
       rate = std::strtoll(value, &end, 10);
       if (errno != 0 || *end != 0 || end == value || rate < 1 || rate > 1000000) return usage_error(RENDER_USAGE);
       i += 2;
+    } else if (name == "--gain" && value) {
+      if (!read_gain(value, gain_db)) {
+        std::fprintf(stderr, "--gain must be a level in dB from -40 to 40, not '%s'\n", value);
+        return 2;
+      }
+      gain = true;
+      i += 2;
+    } else if (name == "--normalize") {
+      normalize = true;
+      i += 1;
     } else {
       const int took = parse_play_option(argc, argv, i, false, o);
       if (took <= 0) return usage_error(RENDER_USAGE);
@@ -145,6 +198,10 @@ int cmd_render(int argc, char** argv) {
     }
   }
 
+  if (gain && normalize) {
+    std::fprintf(stderr, "--gain and --normalize do not go together: --normalize sets the level itself\n");
+    return 2;
+  }
   const int format = format_for(out);
   if (format == 0) {
     std::fprintf(stderr, "Unknown audio file type: %s (use .wav, .flac or .ogg)\n", out.c_str());
@@ -181,6 +238,7 @@ int cmd_render(int argc, char** argv) {
     std::fprintf(stderr, "Cannot start the synthesizer: %s\n", why.c_str());
     return 1;
   }
+  synth_set_gain_db(gain_db);
 
   std::signal(SIGINT, on_interrupt);
   std::signal(SIGTERM, on_interrupt);
@@ -200,6 +258,11 @@ int cmd_render(int argc, char** argv) {
       failure = sf_strerror(nullptr);
       return false;
     }
+    if (normalize && !(r.spill = open_spill(out))) {
+      failure = std::string("no temporary file (") + std::strerror(errno) + ")";
+      sf_close(r.file);
+      return false;
+    }
     PlayResult result;
     const int played = play_song(o, result, [&](const SentMidi& m, const PlayResult&) {
       // The message is heard from the first frame of its millisecond on.
@@ -212,13 +275,16 @@ int cmd_render(int argc, char** argv) {
     while (played == 0 && !r.failed && r.silent < quiet && r.frames < tail_end)
       r.render_to(std::min(tail_end, r.frames + std::min<long long>(quiet - r.silent, r.rate / 100)));
     r.progress.show(static_cast<double>(r.frames) / r.rate, true);
-    if (r.failed) failure = sf_strerror(r.file);
+    if (r.spill && played == 0 && !r.failed) r.write_normalized();
+    if (r.spill) std::fclose(r.spill);
+    if (r.failed) failure = r.spill_error.empty() ? sf_strerror(r.file) : r.spill_error;
     const bool closed = sf_close(r.file) == 0;
     if (!closed && !r.failed) failure = "the audio file could not be finished";
     song_refused = played != 0;
     return played == 0 && !r.failed && closed;
   };
   const bool written = replace_file(out, write, &why);
+  const long long clipped = synth_clipped_samples();
   synth_close();
   if (song_refused) return 1;
   if (interrupted) {
@@ -229,9 +295,14 @@ int cmd_render(int argc, char** argv) {
     std::fprintf(stderr, "Cannot write %s: %s\n", out.c_str(), (failure.empty() ? why : failure).c_str());
     return 1;
   }
+  if (clipped > 0)
+    std::fprintf(stderr, "%lld samples clipped at --gain %+.1f dB: a lower --gain, or --normalize, keeps them whole\n",
+                 clipped, gain_db);
   return 0;
 }
 
-const bool registered = register_command("render", RENDER_USAGE, cmd_render);
+const bool registered = register_command(
+    "render", RENDER_USAGE, cmd_render,
+    "plays the song as trace does into the built-in synthesizer and writes the audio (.wav, .flac, .ogg)");
 
 }  // namespace

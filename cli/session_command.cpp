@@ -157,6 +157,7 @@ int cmd_session(int argc, char** argv) {
   return failed;
 }
 
-const bool registered = register_command("session", SESSION_USAGE, cmd_session);
+const bool registered = register_command("session", SESSION_USAGE, cmd_session,
+                                         "runs the whole program from a key script, without a window");
 
 }  // namespace

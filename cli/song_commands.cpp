@@ -114,7 +114,12 @@ int cmd_resave(int argc, char** argv) {
 }
 
 const bool registered =
-    register_command("new", "new OUT.sqf", cmd_new) && register_command("check", "check FILE", cmd_check) &&
-    register_command("dump", "dump FILE", cmd_dump) && register_command("resave", "resave IN.sqf OUT.sqf", cmd_resave);
+    register_command("new", "new OUT.sqf", cmd_new, "writes the empty song") &&
+    register_command("check", "check FILE", cmd_check,
+                     "loads FILE as the program does and prints ok, or the message the program would show") &&
+    register_command("dump", "dump FILE", cmd_dump, "prints the header and one line per event of every track") &&
+    register_command(
+        "resave", "resave IN.sqf OUT.sqf", cmd_resave,
+        "loads IN, rebuilds the track table and the same-measure links and saves to OUT, as the save command does");
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "desktop/options.h"
 #include "host/desktop/desktop.h"
 #include "host/host.h"
+#include "host/synth/synth.h"
 #include "player/player.h"
 
 namespace {
@@ -42,11 +43,11 @@ void print_version() {
 int main(int argc, char** argv) {
   std::string error;
   if (!parse_options(argc - 1, argv + 1, std::getenv("TAKTO_SCALE"), options, error)) {
-    std::fprintf(stderr, "takto: %s\n%s", error.c_str(), DESKTOP_USAGE);
+    std::fprintf(stderr, "takto: %s\n%s", error.c_str(), DESKTOP_USAGE.c_str());
     return 2;
   }
   if (options.help) {
-    std::fputs(DESKTOP_USAGE, stdout);
+    std::fputs(DESKTOP_USAGE.c_str(), stdout);
     return 0;
   }
   if (options.version) {
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "takto: no window (%s); takto-cli works without a display\n", error.c_str());
     return 1;
   }
+  synth_set_gain_db(options.gain_db);
   timer_start(on_timer, true);
   app_thread_start(application);
 
@@ -91,8 +93,12 @@ int main(int argc, char** argv) {
     app_thread_join();
   }
   timer_stop();
+  const long long clipped = synth_clipped_samples();
   midi_close();
   window_close();
   SDL_Quit();
+  if (clipped > 0)
+    std::fprintf(stderr, "takto: %lld samples clipped at --gain %+.1f dB; a lower --gain plays them whole\n", clipped,
+                 options.gain_db);
   return 0;
 }

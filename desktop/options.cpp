@@ -1,22 +1,54 @@
 // The program's command line: options begin with "--"; every other argument
 // is part of the song file name, so a path with blanks works quoted or not.
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "desktop/options.h"
 
-const char DESKTOP_USAGE[] =
-    "usage: takto [OPTIONS] [SONG.sqf]\n"
-    "  --scale N         start with the 640 x 400 screen N times larger (1-8; also TAKTO_SCALE);\n"
-    "                    without it, the largest whole scale that fits the display\n"
-    "  --soundfont PATH  SoundFont of the built-in synthesizer\n"
-    "  --midi-out NAME   send to the MIDI port NAME instead of the built-in synthesizer\n"
-    "  --midi-out list   print the MIDI ports and exit\n"
-    "  --help            print this and exit\n"
-    "  --version         print the version and exit\n";
+const OptionHelp DESKTOP_OPTIONS[] = {
+    {"--scale N", "draws the screen N times larger (1-8); without it, the largest whole scale that fits the display"},
+    {"--soundfont PATH", "the SoundFont of the built-in synthesizer"},
+    {"--gain DB", "the built-in synthesizer's level in dB (-40 to 40, default 0); clipped samples are counted"},
+    {"--midi-out NAME", "sends to the MIDI port NAME instead of the built-in synthesizer"},
+    {"--midi-out list", "prints the MIDI ports and exits"},
+    {"--help", "prints this and exits"},
+    {"--version", "prints the version and exits"},
+};
+const std::size_t DESKTOP_OPTION_COUNT = std::size(DESKTOP_OPTIONS);
 
 namespace {
+// Sections are lines ending in ':', their entries indented; the manual page
+// is made from this text.
+std::string usage_text() {
+  std::string text =
+      "usage: takto [OPTIONS] [SONG.sqf]\n"
+      "A keyboard-driven MIDI step sequencer for SQF songs, on an 80 x 25 text screen.\n\n"
+      "options:\n";
+  for (const OptionHelp& o : DESKTOP_OPTIONS) {
+    std::string name = o.name;
+    text += "  " + name + std::string(name.size() < 18 ? 18 - name.size() : 2, ' ') + o.text + "\n";
+  }
+  return text +
+         "\nenvironment:\n"
+         "  TAKTO_SCALE       the scale when --scale is not given\n\n"
+         "Every other argument is part of the song file name, joined by single blanks.\n";
+}
+}  // namespace
+
+const std::string DESKTOP_USAGE = usage_text();
+
+namespace {
+bool read_gain(const char* text, double& db) {
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != 0 || !std::isfinite(v) || std::fabs(v) > MAX_GAIN_DB) return false;
+  db = v;
+  return true;
+}
+
 bool read_scale(const char* text, int& scale) {
   char* end = nullptr;
   long n = std::strtol(text, &end, 10);
@@ -51,7 +83,7 @@ bool parse_options(int argc, const char* const* argv, const char* env_scale, Des
       (name == "--help" ? out.help : out.version) = true;
       continue;
     }
-    if (name != "--scale" && name != "--soundfont" && name != "--midi-out") {
+    if (name != "--scale" && name != "--soundfont" && name != "--midi-out" && name != "--gain") {
       error = "unknown option '" + arg + "'";
       return false;
     }
@@ -65,6 +97,11 @@ bool parse_options(int argc, const char* const* argv, const char* env_scale, Des
     if (name == "--scale") {
       if (!read_scale(value.c_str(), out.scale)) {
         error = "--scale must be a whole number from 1 to 8, not '" + value + "'";
+        return false;
+      }
+    } else if (name == "--gain") {
+      if (!read_gain(value.c_str(), out.gain_db)) {
+        error = "--gain must be a level in dB from -40 to 40, not '" + value + "'";
         return false;
       }
     } else if (value.empty()) {

@@ -18,8 +18,14 @@ void alert_box(const char* text);
 int ask_open_name();
 int ask_save_name();
 
-// The current song file name: zero-terminated Shift-JIS path, at most 259 bytes.
+// The current song file name, a zero-terminated path. On Windows it holds at
+// most 259 bytes of UTF-8, what the system's dialogs and MAX_PATH take;
+// elsewhere every path the system takes (PATH_MAX with its terminator).
+#ifdef _WIN32
 constexpr std::size_t FILE_NAME_SIZE = 260;
+#else
+constexpr std::size_t FILE_NAME_SIZE = 4096;
+#endif
 extern char file_name[FILE_NAME_SIZE];
 
 // file_name is written by the window thread (dropped files) as well as by the

@@ -144,11 +144,14 @@ bool replace_file(const std::string& target, const std::function<bool(std::FILE*
   }
 
   const std::string folder = folder_of(path);
+  // The temporary name fits the folder's NAME_MAX, and its whole path PATH_MAX.
   const long name_max = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  const std::size_t path_room = folder.size() + 1 < FILE_NAME_SIZE - 1 ? FILE_NAME_SIZE - 2 - folder.size() : 0;
+  const std::size_t room = std::min(name_max > 0 ? static_cast<std::size_t>(name_max) : 255, path_room);
   std::string temp;
   int fd = -1;
   for (int tries = 0; tries < 100 && fd < 0; ++tries) {
-    temp = folder + "/" + temp_name(base_of(path), name_max > 0 ? static_cast<std::size_t>(name_max) : 255);
+    temp = folder + "/" + temp_name(base_of(path), room);
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }

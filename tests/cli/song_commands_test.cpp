@@ -143,4 +143,37 @@ TEST(SongCommands, SaveSyncsBeforeTheRenameAndLoadOpensFirst) {
       << touching[0];
 }
 
+// Every path the system takes: folders with long Japanese names past 1,100
+// bytes and a 250-byte file name, through the commands and a session's dialogs.
+TEST(SongCommands, LongPathsSaveAndLoad) {
+  TempDir dir;
+  auto times = [](const std::string& s, int n) {
+    std::string out;
+    while (n-- > 0) out += s;
+    return out;
+  };
+  std::string folder = dir.path.string();
+  while (folder.size() < 1100) std::filesystem::create_directory(folder += "/" + times("長い名前のフォルダ", 9));
+  const std::string song = folder + "/" + times("曲", 82) + ".sqf", copy = folder + "/copy.sqf";
+  ASSERT_EQ(std::string(times("曲", 82) + ".sqf").size(), 250u);
+  const struct {
+    std::string args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {"new " + song, 0, "", ""},
+      {"check " + song, 0, "ok\n", ""},
+      {"session --keys 'L open=" + song + " S save=" + copy + " Q'", 0, "", ""},
+      {"check " + copy, 0, "ok\n", ""},
+      {"check " + folder + std::string(FILE_NAME_SIZE, 'x'), 1, "", "File name too long\n"},
+  };
+  for (const auto& c : cases) {
+    CliResult r = run_cli(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args.size();
+    EXPECT_EQ(r.out, c.out) << c.args.size();
+    EXPECT_EQ(r.err, c.err) << c.args.size();
+  }
+  EXPECT_EQ(read_file(copy), read_file(song));
+}
+
 }  // namespace

@@ -13,6 +13,7 @@ struct OptionCase {
   const char* song = "";
   const char* midi_out = "";
   const char* soundfont = "";
+  double gain_db = 0;
 };
 
 const OptionCase option_cases[] = {
@@ -34,6 +35,10 @@ const OptionCase option_cases[] = {
     {{"--midi-out="}, nullptr, -1},
     {{"--colour"}, nullptr, -1},
     {{"--help", "--version"}, nullptr, 0},
+    {{"--gain", "-6.5"}, nullptr, 0, "", "", "", -6.5},
+    {{"--gain=+40"}, nullptr, 0, "", "", "", 40},
+    {{"--gain", "41"}, nullptr, -1},
+    {{"--gain", "loud"}, nullptr, -1},
 };
 
 TEST(DesktopOptions, ParsedAsDocumented) {
@@ -50,6 +55,7 @@ TEST(DesktopOptions, ParsedAsDocumented) {
     EXPECT_EQ(o.song, c.song);
     EXPECT_EQ(o.midi_out, c.midi_out);
     EXPECT_EQ(o.soundfont, c.soundfont);
+    EXPECT_EQ(o.gain_db, c.gain_db);
     EXPECT_EQ(o.help && o.version, c.args.size() == 2 && c.args[0] == std::string("--help"));
   }
 }

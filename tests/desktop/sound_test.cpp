@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <rtmidi/RtMidi.h>
 
+#include <filesystem>
 #include <mutex>
 #include <sstream>
 
@@ -161,16 +162,23 @@ int peak_of(const std::vector<std::uint8_t>& raw) {
 }
 
 // Also run by the ThreadSanitizer build ("Threads"): the audio thread meets
-// the timer thread in the synthesizer.
+// the timer thread in the synthesizer. At +40 dB the song clips, and takto
+// says so once as it ends.
 TEST(DesktopSynthThreads, RendersTheSong) {
   SKIP_WITHOUT("Xvfb", "xdotool");
   TempDir dir;
   const std::string song = short_song(dir);
   VirtualDisplay display;
   ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
-  const std::string audio = dir.file("audio.raw");
-  {
-    RunningProgram takto(display, {song}, {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + audio}, dir.file("out"));
+  const struct {
+    std::vector<std::string> args;
+    const char* clipped;  // what takto says at the end, "" nothing
+  } rows[] = {{{song}, ""}, {{"--gain", "40", song}, " samples clipped at --gain +40.0 dB"}};
+  for (const auto& r : rows) {
+    const std::string audio = dir.file("audio.raw");
+    std::filesystem::remove(audio);
+    RunningProgram takto(display, r.args, {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + audio},
+                         dir.file("out" + std::to_string(r.args.size())));
     ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
     takto.keys("p");
     // The SoundFont loads first; the song plays once it has.
@@ -178,8 +186,13 @@ TEST(DesktopSynthThreads, RendersTheSong) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     EXPECT_EQ(takto.close(), 0);
-    EXPECT_EQ(takto.output().find("without sound"), std::string::npos) << takto.output();
+    const std::string said = takto.output();
+    EXPECT_EQ(said.find("without sound"), std::string::npos) << said;
+    EXPECT_GT(peak_of(read_file(audio)), 1000) << "the synthesizer's audio is silent";
+    std::size_t times = 0;
+    for (std::size_t at = said.find("clipped"); at != std::string::npos; at = said.find("clipped", at + 1)) ++times;
+    EXPECT_EQ(times, *r.clipped ? 1u : 0u) << said;
+    EXPECT_NE(said.find(r.clipped), std::string::npos) << said;
   }
-  EXPECT_GT(peak_of(read_file(audio)), 1000) << "the synthesizer's audio is silent";
 }
 }  // namespace

@@ -26,9 +26,10 @@ TEST(Dialogs, ChosenNamesGetTheDefaultExtensionAndCancelKeepsTheName) {
 }
 
 // A drop on the window thread while the application thread takes its copy:
-// the copy is always one whole name, never a mix. Longer names are cut to 259 bytes.
+// the copy is always one whole name, never a mix. Longer names are cut to what
+// file_name holds.
 TEST(FileNameThreads, CopyIsNeverTornAndLongNamesAreCut) {
-  const std::string a(200, 'a'), b(400, 'b'), cut_b(259, 'b');
+  const std::string a(200, 'a'), b(FILE_NAME_SIZE + 140, 'b'), cut_b(FILE_NAME_SIZE - 1, 'b');
   set_file_name(b.c_str());
   EXPECT_EQ(file_name, cut_b);
   std::thread dropper([&] {

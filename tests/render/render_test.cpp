@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <sstream>
 
@@ -151,6 +152,54 @@ TEST(Render, FormatsAndTheTail) {
   }
 }
 
+// --gain scales the default render, --normalize puts its peak at -1 dBFS, and
+// samples that clip are counted in one line.
+TEST(Render, GainAndNormalize) {
+  TempDir dir;
+  if (find_soundfont("").empty()) GTEST_SKIP() << "no General MIDI SoundFont is installed";
+  const std::string song = save(dir, busy_song());
+  ASSERT_EQ(run_cli("render " + song + " " + dir.file("plain.wav")).status, 0);
+  const Audio plain = read_audio(dir.file("plain.wav"));
+  const short plain_peak = *std::max_element(plain.samples.begin(), plain.samples.end(),
+                                             [](short a, short b) { return std::abs(a) < std::abs(b); });
+  const double normal = 0.891250938 * 32767 / std::abs(plain_peak);
+  const struct {
+    std::string args;
+    double factor;  // to the plain render's samples
+    std::string err;
+  } rows[] = {
+      {" --gain 6", 1.99526, ""},
+      {" --gain -12.5", 0.237137, ""},
+      {" --normalize", normal, ""},
+      {" --gain 40", 0, " samples clipped at --gain +40.0 dB: a lower --gain, or --normalize, keeps them whole\n"}};
+  for (const auto& r : rows) {
+    CliResult c = run_cli("render " + song + " " + dir.file("out.wav") + r.args);
+    ASSERT_EQ(c.status, 0) << r.args << ": " << c.err;
+    const Audio a = read_audio(dir.file("out.wav"));
+    // The tail ends after 100 ms that are silent at the file's level.
+    const std::size_t n = std::min(a.samples.size(), plain.samples.size());
+    if (r.args == " --normalize") {
+      EXPECT_EQ(a.samples.size(), plain.samples.size());
+    }
+    if (r.factor == 0) {  // clipped: counted once, no more than the samples at full scale
+      const long long full =
+          std::count_if(a.samples.begin(), a.samples.end(), [](short v) { return std::abs(v) == 32767; });
+      const long long said = std::atoll(c.err.c_str());
+      EXPECT_TRUE(said > full * 0.99 && said <= full) << said << " of " << full;
+      EXPECT_EQ(c.err, std::to_string(said) + r.err);
+      continue;
+    }
+    EXPECT_EQ(c.err, r.err) << r.args;
+    double worst = 0;
+    for (std::size_t i = 0; i < n; ++i) worst = std::max(worst, std::fabs(a.samples[i] - r.factor * plain.samples[i]));
+    EXPECT_LE(worst, r.factor / 2 + 2) << r.args;  // the plain render's rounding, scaled
+  }
+  const Audio normalized =
+      (run_cli("render " + song + " " + dir.file("n.flac") + " --normalize"), read_audio(dir.file("n.flac")));
+  const auto [low, high] = std::minmax_element(normalized.samples.begin(), normalized.samples.end());
+  EXPECT_NEAR(std::max(-*low, +*high), 29204, 1);  // -1 dBFS of 32767
+}
+
 // Each note starts in the synthesizer's first 64-frame block at or after the
 // frame where its millisecond begins (FluidSynth takes events per block).
 TEST(Render, NotesLandOnTheirMillisecond) {
@@ -209,6 +258,9 @@ TEST(Render, RefusalsLeaveTheOutputAlone) {
               {song + " " + out + " --rate x", 2, usage},
               {song + " " + out + " --track 19", 2, usage},
               {song + " " + out + " --soundfont", 2, usage},
+              {song + " " + out + " --gain 41", 2, "--gain must be a level in dB from -40 to 40, not '41'"},
+              {song + " " + out + " --gain x", 2, "not 'x'"},
+              {song + " " + out + " --gain 3 --normalize", 2, "--gain and --normalize do not go together"},
               {song, 2, usage}};
   for (const auto& r : rows) {
     write_file(out, KEEP);

@@ -208,7 +208,7 @@ TEST(SessionCommand, RefusalsAndTheirExitCodes) {
       {"--keys Q --screen " + dir.file("no/x.txt"), 1, "cannot write"},
       {"--keys Q --png " + dir.file("no/x.png"), 1, "cannot write"},
       {"--keys Q --trace " + dir.file("no/x.txt"), 1, "cannot write"},
-      {std::string(300, 'n') + " --keys Q", 1, "File name too long"},
+      {std::string(FILE_NAME_SIZE, 'n') + " --keys Q", 1, "File name too long"},
   };
   for (const auto& c : cases) {
     CliResult r = run_cli("session " + c.args);

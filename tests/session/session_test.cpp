@@ -69,7 +69,7 @@ TEST(KeyScript, TokensAndWhatTheyMean) {
 }
 
 TEST(KeyScript, UnreadableTokensAreNamed) {
-  const std::string long_path = "open=" + std::string(256, 'p');
+  const std::string long_path = "open=" + std::string(FILE_NAME_SIZE, 'p');
   std::vector<ScriptToken> t;
   std::string error;
   for (const std::string bad : {"a",

@@ -21,7 +21,6 @@
 
 namespace {
 constexpr Uint32 BLINK_MS = 422;
-constexpr std::size_t DROP_NAME_MAX = 255;
 constexpr int FRAME_WAIT_MS = 250;
 
 SDL_Window* window = nullptr;
@@ -61,7 +60,7 @@ void take_drop(const char* name, bool& taken) {
   // Only the first file of one drop counts.
   if (taken) return;
   taken = true;
-  if (std::strlen(name) > DROP_NAME_MAX) {
+  if (std::strlen(name) > FILE_NAME_SIZE - 1) {
     alert_box("File name is too long");
     return;
   }

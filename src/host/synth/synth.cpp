@@ -15,6 +15,8 @@ fluid_settings_t* settings = nullptr;
 // Read by the timer and audio threads; set only while neither uses it.
 std::atomic<fluid_synth_t*> synth{nullptr};
 std::atomic<int> last_peak{0};
+std::atomic<float> gain{1.0f};
+std::atomic<long long> clipped{0};
 std::vector<float> float_buffer;  // synth_render's float frames, reused
 
 // FluidSynth logs through its own handler to stderr; a program with a text
@@ -73,6 +75,7 @@ bool synth_open(const std::string& soundfont, int rate, std::string* error, bool
   if (fluid_synth_sfload(made, soundfont.c_str(), 1) == FLUID_FAILED)
     return fail("cannot load the SoundFont " + soundfont);
   last_peak.store(0);
+  clipped.store(0);
   return true;
 }
 
@@ -136,7 +139,19 @@ void synth_render_float(float* out, int frames) {
     return;
   }
   fluid_synth_write_float(s, frames, out, 0, 2, out, 1, 2);
-  last_peak.store(peak_of(out, 2 * static_cast<std::size_t>(frames)));
+  const std::size_t n = 2 * static_cast<std::size_t>(frames);
+  if (const float g = gain.load(); g != 1.0f)
+    for (std::size_t i = 0; i < n; ++i) out[i] *= g;
+  last_peak.store(peak_of(out, n));
+}
+
+long long synth_to_pcm16(const float* in, std::int16_t* out, std::size_t n) {
+  long long over = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    over += in[i] > 1.0f || in[i] < -1.0f;
+    out[i] = static_cast<std::int16_t>(std::lrintf(std::clamp(in[i], -1.0f, 1.0f) * 32767.0f));
+  }
+  return over;
 }
 
 void synth_render(std::int16_t* out, int frames) {
@@ -144,14 +159,15 @@ void synth_render(std::int16_t* out, int frames) {
   const std::size_t n = 2 * static_cast<std::size_t>(frames);
   if (float_buffer.size() < n) float_buffer.resize(n);
   synth_render_float(float_buffer.data(), frames);
+  if (const long long over = synth_to_pcm16(float_buffer.data(), out, n)) clipped.fetch_add(over);
   int peak = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    float v = std::clamp(float_buffer[i], -1.0f, 1.0f) * 32767.0f;
-    out[i] = static_cast<std::int16_t>(std::lrintf(v));
-    peak = std::max(peak, std::abs(static_cast<int>(out[i])));
-  }
+  for (std::size_t i = 0; i < n; ++i) peak = std::max(peak, std::abs(static_cast<int>(out[i])));
   // The peak of the samples as written, so that a silent block is all zeros.
   last_peak.store(peak);
 }
+
+void synth_set_gain_db(double db) { gain.store(static_cast<float>(std::pow(10.0, db / 20.0))); }
+
+long long synth_clipped_samples() { return clipped.load(); }
 
 int synth_last_peak() { return last_peak.load(); }

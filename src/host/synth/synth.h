@@ -40,3 +40,13 @@ void synth_render(std::int16_t* out, int frames);
 void synth_render_float(float* out, int frames);
 // Peak absolute sample of the last synth_render call, for silence detection.
 int synth_last_peak();
+
+// The output gain in dB on top of FluidSynth's own level; 0, the default,
+// leaves it as it is. Set before rendering starts, kept across synth_open.
+void synth_set_gain_db(double db);
+// The samples synth_render had to clip to 16 bits since the last synth_open.
+// synth_render runs on one thread at a time; any thread may read this.
+long long synth_clipped_samples();
+// Float samples to 16-bit ones as synth_render writes them, clipped to the
+// range; returns how many had to be clipped.
+long long synth_to_pcm16(const float* in, std::int16_t* out, std::size_t n);

@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
-"""Draws the program's icon, 32 x 32 in 16 colours, and writes it as an .ico file."""
+"""Draws the program's icon, 32 x 32 in 16 colours, and writes it as an .ico
+file for takto.exe, or with --png SIZE as a PNG for the desktop's icon theme:
+the same picture scaled by the largest whole factor that fits SIZE, centred
+on a transparent square, pixel for pixel."""
 import struct
 import sys
+import zlib
 
 # The 16 colours of the icon (red, green, blue), by the letters of the picture.
 PALETTE = {
@@ -69,6 +73,34 @@ def icon_bytes():
     return directory + image
 
 
+def png_bytes(size):
+    factor = size // 32
+    assert factor >= 1, 'icons are at least 32 pixels'
+    margin = (size - 32 * factor) // 2
+    clear = bytes(4 * size)
+    rows = [clear] * margin
+    for row in PICTURE:
+        line = bytes(4 * margin)
+        for c in row:
+            line += bytes(PALETTE[c] + (255,)) * factor
+        line += bytes(4 * (size - margin - 32 * factor))
+        rows += [line] * factor
+    rows += [clear] * (size - len(rows))
+    raw = b''.join(b'\0' + r for r in rows)  # filter type 0 on every row
+
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+
+    header = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b'')
+
+
 if __name__ == '__main__':
-    with open(sys.argv[1], 'wb') as out:
-        out.write(icon_bytes())
+    if sys.argv[1] == '--png':
+        data = png_bytes(int(sys.argv[2]))
+        path = sys.argv[3]
+    else:
+        data = icon_bytes()
+        path = sys.argv[1]
+    with open(path, 'wb') as out:
+        out.write(data)

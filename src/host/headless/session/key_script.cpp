@@ -2,11 +2,12 @@
 #include <cstring>
 
 #include "host/headless/session/session.h"
+#include "host/host.h"
 
 namespace {
 constexpr int VK_SHIFT = 16;
 constexpr int VK_CONTROL = 17;
-constexpr std::size_t MAX_PATH_BYTES = 255;  // what a drop or a dialog can hand over
+constexpr std::size_t MAX_PATH_BYTES = FILE_NAME_SIZE - 1;  // what a drop or a dialog can hand over
 
 struct KeyName {
   const char* name;

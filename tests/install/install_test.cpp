@@ -1,0 +1,126 @@
+// cmake --install into a folder of its own, checked as the desktop and a
+// user meet what it put there: the programs run from it, the desktop entry
+// validates, the icons have their sizes, the song type is known by name and
+// by content, and the manual pages render cleanly and list every option and
+// command of --help.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "common/run_cli.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs a shell command: its status, output and errors.
+CliResult run(const std::string& command) {
+  TempDir scratch;
+  const int status = std::system((command + " >" + scratch.file("out") + " 2>" + scratch.file("err")).c_str());
+  const std::vector<std::uint8_t> out = read_file(scratch.file("out")), err = read_file(scratch.file("err"));
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
+}
+
+bool on_path(const char* tool) { return run(std::string("command -v ") + tool).status == 0; }
+
+// The lines of --help that name an option or a command: the term before its text.
+std::vector<std::string> help_terms(const std::string& help) {
+  std::vector<std::string> terms;
+  std::istringstream in(help);
+  for (std::string line; std::getline(in, line);)
+    if (std::smatch m; std::regex_match(line, m, std::regex("  (takto-cli [^ ].*|--[a-z-]+(?: [A-Za-z]+)?)( {2,}.*)?")))
+      terms.push_back(m[1]);
+  return terms;
+}
+
+std::string squeeze(std::string s) { return std::regex_replace(s, std::regex("\\s+"), " "); }
+
+class Install : public ::testing::Test {
+ protected:
+  static inline TempDir prefix;
+  static void SetUpTestSuite() {
+    const CliResult r = run(std::string("cmake --install ") + TAKTO_BUILD_DIR + " --prefix " + prefix.path.string());
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+  }
+  std::string at(const std::string& sub) const { return prefix.file(sub); }
+};
+
+TEST_F(Install, ProgramsRunFromThePrefix) {
+  const std::string song = at("song.sqf");
+  const struct {
+    std::string command;
+    std::string out;
+  } rows[] = {{at("bin/takto-cli") + " new " + song, ""},
+              {at("bin/takto-cli") + " check " + song, "ok\n"},
+              {at("bin/takto") + " --help", run(std::string(TAKTO_PROGRAM) + " --help").out},
+              {at("bin/takto-cli") + " --help", run(std::string(TAKTO_CLI) + " --help").out}};
+  for (const auto& r : rows) {
+    const CliResult c = run(r.command);
+    EXPECT_EQ(c.status, 0) << r.command << ": " << c.err;
+    EXPECT_EQ(c.out, r.out) << r.command;
+  }
+}
+
+TEST_F(Install, DesktopEntryAndIcons) {
+  const std::string entry = at("share/applications/takto.desktop");
+  const std::vector<std::uint8_t> bytes = read_file(entry);
+  const std::string text(bytes.begin(), bytes.end());
+  for (const char* line : {"\nExec=takto %f\n", "\nIcon=takto\n", "\nCategories=AudioVideo;Audio;Midi;Sequencer;\n",
+                           "\nMimeType=application/x-takto-song;audio/midi;\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  if (on_path("desktop-file-validate")) {
+    const CliResult v = run("desktop-file-validate " + entry);
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.out + v.err, "");
+  }
+  for (int size : {32, 48, 64, 128, 256}) {
+    const std::string n = std::to_string(size);
+    const std::vector<std::uint8_t> png = read_file(at("share/icons/hicolor/" + n + "x" + n + "/apps/takto.png"));
+    ASSERT_GE(png.size(), 24u) << size;
+    auto word = [&](int at) { return png[at] << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3]; };
+    EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG") << size;
+    EXPECT_EQ(word(16), size);
+    EXPECT_EQ(word(20), size);
+  }
+}
+
+// The database built from the installed package tells a song by its name, and
+// by its first 28 bytes under any name.
+TEST_F(Install, SongTypeByNameAndByContent) {
+  if (!on_path("gio")) GTEST_SKIP() << "gio (libglib2.0-bin) is needed to ask for a file's type";
+  ASSERT_TRUE(fs::exists(at("share/mime/mime.cache"))) << "the install builds the database";
+  TempDir dir;
+  ASSERT_EQ(run_cli("new " + dir.file("song.sqf")).status, 0);
+  fs::copy_file(dir.file("song.sqf"), dir.file("no-name"));
+  write_file(dir.file("other"), {'S', 'Q', 'F', ' ', 'S', 'O', 'N', 'G'});
+  const struct {
+    const char* file;
+    bool song;
+  } rows[] = {{"song.sqf", true}, {"no-name", true}, {"other", false}};
+  for (const auto& r : rows) {
+    const CliResult c =
+        run("XDG_DATA_DIRS=" + at("share") + ":/usr/share gio info -a standard::content-type " + dir.file(r.file));
+    EXPECT_EQ(c.out.find("application/x-takto-song") != std::string::npos, r.song) << r.file << ": " << c.out;
+  }
+}
+
+// Each page renders without a warning and holds every term of its --help.
+TEST_F(Install, ManualPagesAgreeWithHelp) {
+  if (!on_path("man")) GTEST_SKIP() << "man-db is needed to render the pages";
+  for (const std::string program : {"takto", "takto-cli"}) {
+    const std::string page = at("share/man/man1/" + program + ".1");
+    CliResult shown = run("MANWIDTH=80 man --warnings -l " + page);
+    shown.out = std::regex_replace(shown.out, std::regex(".\b"), "");  // overstruck bold
+    EXPECT_EQ(shown.status, 0) << program;
+    EXPECT_EQ(shown.err, "") << program;
+    const std::vector<std::string> terms = help_terms(run(at("bin/" + program) + " --help").out);
+    EXPECT_GE(terms.size(), 7u) << program;
+    for (const std::string& term : terms)
+      EXPECT_NE(squeeze(shown.out).find(squeeze(term)), std::string::npos) << program << ": " << term;
+  }
+}
+
+}  // namespace
