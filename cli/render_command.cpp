@@ -33,7 +33,7 @@ void on_interrupt(int signal) {
 constexpr const char* RENDER_USAGE =
     "render SONG.sqf OUT.wav [--soundfont PATH] [--rate HZ] [--track N] [--offset BYTES]";
 constexpr int DEFAULT_RATE = 44100;
-constexpr int CHUNK_FRAMES = 4096;    // frames per synthesizer call within a span
+constexpr int CHUNK_FRAMES = 4096;    // frames rendered and written at a time
 constexpr int TAIL_SILENCE_MS = 100;  // the render ends after this much silence
 constexpr int TAIL_MAX_MS = 10000;    // and at most this long after the last message
 
@@ -78,33 +78,32 @@ struct Progress {
 struct Render {
   SNDFILE* file = nullptr;
   int rate = DEFAULT_RATE;
-  long long frames = 0;
+  AudioClock clock;
   std::vector<std::int16_t> buffer = std::vector<std::int16_t>(2 * CHUNK_FRAMES);
   bool failed = false;
   Progress progress;
 
   long long silent = 0;  // zero frames at the end of what was rendered
 
-  // Renders up to frame `until` (exclusive).
-  void render_to(long long until) {
-    while (frames < until && !failed) {
+  // Renders up to `frames` frames through the audio clock, each millisecond
+  // after its work (as the desktop's audio callback does); fewer when the
+  // work stops the clock.
+  void render(long long frames, AudioClockWork work, void* context) {
+    while (frames > 0 && !failed) {
       if (interrupted) {
         failed = true;
         break;
       }
-      const int n = static_cast<int>(std::min<long long>(CHUNK_FRAMES, until - frames));
-      synth_render(buffer.data(), n);
-      if (synth_last_peak() == 0) {
-        silent += n;
-      } else {
-        int zeros = 0;
-        while (zeros < n && buffer[2 * (n - 1 - zeros)] == 0 && buffer[2 * (n - 1 - zeros) + 1] == 0) ++zeros;
-        silent = zeros;
-      }
-      if (sf_writef_short(file, buffer.data(), n) != n) failed = true;
-      frames += n;
+      const int want = static_cast<int>(std::min<long long>(CHUNK_FRAMES, frames));
+      const int n = audio_clock_render(clock, buffer.data(), want, work, context);
+      int zeros = 0;
+      while (zeros < n && buffer[2 * (n - 1 - zeros)] == 0 && buffer[2 * (n - 1 - zeros) + 1] == 0) ++zeros;
+      silent = zeros == n ? silent + n : zeros;
+      if (n > 0 && sf_writef_short(file, buffer.data(), n) != n) failed = true;
+      frames -= n;
+      if (n < want) break;
     }
-    progress.show(static_cast<double>(frames) / rate, false);
+    progress.show(static_cast<double>(clock.frames) / rate, false);
   }
   long long frame_of_ms(long long ms) const { return ms * rate / 1000; }
 };
@@ -186,6 +185,7 @@ int cmd_render(int argc, char** argv) {
   std::signal(SIGTERM, on_interrupt);
   Render r;
   r.rate = static_cast<int>(rate);
+  r.clock.rate = r.rate;
   r.progress.on = isatty(STDERR_FILENO) != 0;
   r.progress.total_s = static_cast<double>(last_ms) / 1000.0;
   bool song_refused = false;
@@ -200,18 +200,24 @@ int cmd_render(int argc, char** argv) {
       failure = sf_strerror(nullptr);
       return false;
     }
+    // Each millisecond plays the song's timer call, and its messages go to
+    // the synthesizer before the millisecond's frames are rendered.
     PlayResult result;
-    const int played = play_song(o, result, [&](const SentMidi& m, const PlayResult&) {
-      // The message is heard from the first frame of its millisecond on.
-      r.render_to(r.frame_of_ms(m.ms));
-      deliver(m);
-    });
+    SongPlay play{o, [](const SentMidi& m, const PlayResult&) { deliver(m); }, result};
+    const int played = play_start(play);
+    auto play_work = [](AudioClock& clock, std::uint32_t ms, void* context) {
+      auto* p = static_cast<SongPlay*>(context);
+      play_ms(*p, ms);
+      if (p->over) clock.stop = true;
+    };
+    while (played == 0 && !r.failed && !play.over) r.render(CHUNK_FRAMES, play_work, &play);
     // The tail: release and reverb go on until 100 ms of silence.
+    auto idle = [](AudioClock&, std::uint32_t, void*) {};
     const long long quiet = r.frame_of_ms(TAIL_SILENCE_MS);
-    const long long tail_end = r.frames + r.frame_of_ms(TAIL_MAX_MS);
-    while (played == 0 && !r.failed && r.silent < quiet && r.frames < tail_end)
-      r.render_to(std::min(tail_end, r.frames + std::min<long long>(quiet - r.silent, r.rate / 100)));
-    r.progress.show(static_cast<double>(r.frames) / r.rate, true);
+    const long long tail_end = r.clock.frames + r.frame_of_ms(TAIL_MAX_MS);
+    while (played == 0 && !r.failed && r.silent < quiet && r.clock.frames < tail_end)
+      r.render(std::min(tail_end - r.clock.frames, std::min<long long>(quiet - r.silent, r.rate / 100)), idle, nullptr);
+    r.progress.show(static_cast<double>(r.clock.frames) / r.rate, true);
     if (r.failed) failure = sf_strerror(r.file);
     const bool closed = sf_close(r.file) == 0;
     if (!closed && !r.failed) failure = "the audio file could not be finished";

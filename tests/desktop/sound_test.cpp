@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <rtmidi/RtMidi.h>
 
+#include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <sstream>
 
@@ -181,5 +183,115 @@ TEST(DesktopSynthThreads, RendersTheSong) {
     EXPECT_EQ(takto.output().find("without sound"), std::string::npos) << takto.output();
   }
   EXPECT_GT(peak_of(read_file(audio)), 1000) << "the synthesizer's audio is silent";
+}
+
+// --- Live play against the render ---
+
+// The louder channel of each frame of 16-bit stereo samples.
+std::vector<int> levels_of(const std::uint8_t* bytes, std::size_t n) {
+  std::vector<int> level(n / 4);
+  auto sample = [&](std::size_t at) { return std::abs(static_cast<std::int16_t>(bytes[at] | (bytes[at + 1] << 8))); };
+  for (std::size_t i = 0; i < level.size(); ++i) level[i] = std::max(sample(4 * i), sample(4 * i + 2));
+  return level;
+}
+
+// The samples of a WAV file that takto-cli render wrote.
+std::vector<int> wav_samples(const std::string& path) {
+  const std::vector<std::uint8_t> f = read_file(path);
+  for (std::size_t at = 12; at + 8 <= f.size();) {
+    const std::size_t size = f[at + 4] | f[at + 5] << 8 | f[at + 6] << 16 | std::size_t{f[at + 7]} << 24;
+    if (std::memcmp(&f[at], "data", 4) == 0) return levels_of(&f[at + 8], std::min(size, f.size() - at - 8));
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+
+// Frames at which a click starts: the first sample above the quiet level
+// after 50 ms of quiet, when a loud one follows within 5 ms.
+std::vector<long> onsets(const std::vector<int>& s) {
+  constexpr int LOUD = 2000, QUIET = 400;
+  constexpr long QUIET_FRAMES = 2205, RISE_FRAMES = 220;
+  std::vector<long> found;
+  long quiet = QUIET_FRAMES;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] < QUIET) {
+      ++quiet;
+      continue;
+    }
+    if (quiet >= QUIET_FRAMES) {
+      for (std::size_t j = i; j < s.size() && j < i + RISE_FRAMES; ++j) {
+        if (s[j] >= LOUD) {
+          found.push_back(static_cast<long>(i));
+          break;
+        }
+      }
+    }
+    quiet = 0;
+  }
+  return found;
+}
+
+// Claves on the drum channel, one every 12 ticks for `seconds` at tempo 120.
+std::string clave_song(const TempDir& dir, int seconds) {
+  std::vector<Event> claves(static_cast<std::size_t>(seconds) * 8, Event{75, 12, 3, 120});
+  const std::string path = write_song(dir, "claves.sqf", 120, {claves});
+  image()[start[0] + TRACK_CHANNEL] = 9;
+  EXPECT_EQ(save_song(), 0);
+  return path;
+}
+
+// Plays the song in takto (P at the "TR:" prompt) into SDL's disk driver and
+// renders it with takto-cli; returns live minus render, note by note, in frames.
+std::vector<long> live_minus_render(const TempDir& dir, const std::string& song, const std::string& delay_ms) {
+  const std::string wav = dir.file("render.wav");
+  const CliResult rr = run_cli("render " + song + " " + wav + " --rate 44100");
+  EXPECT_EQ(rr.status, 0) << rr.err;
+  const std::vector<long> rendered = onsets(wav_samples(wav));
+  EXPECT_GT(rendered.size(), 10u);
+  const std::string audio = dir.file("live.raw");
+  VirtualDisplay display;
+  EXPECT_FALSE(display.name.empty()) << "Xvfb did not start";
+  std::vector<long> live;
+  {
+    std::vector<std::string> env = {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + audio};
+    if (!delay_ms.empty()) env.push_back("SDL_DISKAUDIODELAY=" + delay_ms);
+    RunningProgram takto(display, {song}, env, dir.file("out"));
+    EXPECT_FALSE(takto.window.empty()) << "no window: " << takto.output();
+    takto.keys("p");
+    const long tail = 44100 / 2;
+    for (int waited = 0; waited < 180000; waited += 500) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      const std::vector<std::uint8_t> raw = read_file(audio);
+      live = onsets(levels_of(raw.data(), raw.size()));
+      if (!live.empty() && live.size() >= rendered.size() && static_cast<long>(raw.size() / 4) > live.back() + tail)
+        break;
+    }
+    EXPECT_EQ(takto.close(), 0);
+  }
+  EXPECT_EQ(live.size(), rendered.size()) << "every note sounds once";
+  std::vector<long> d;
+  for (std::size_t i = 0; i < std::min(live.size(), rendered.size()); ++i) d.push_back(live[i] - rendered[i]);
+  return d;
+}
+
+// Also run by the ThreadSanitizer build: the audio thread steps the player.
+TEST(DesktopLiveThreads, NotesFallWhereTheRenderPutsThem) {
+  SKIP_WITHOUT("Xvfb", "xdotool");
+  constexpr long BLOCK = 64;  // frames the synthesizer renders at a time
+  // Real-time pace on a short song; a device asking some ten times faster than
+  // real time (its own clock, not the system's) on a minute of claves.
+  const struct {
+    int seconds;
+    const char* delay_ms;
+  } runs[] = {{12, ""}, {60, "1"}};
+  for (const auto& run : runs) {
+    TempDir dir;
+    const std::vector<long> d = live_minus_render(dir, clave_song(dir, run.seconds), run.delay_ms);
+    ASSERT_FALSE(d.empty());
+    const auto [low, high] = std::minmax_element(d.begin(), d.end());
+    std::printf("%d s song: live - render %.2f .. %.2f ms over %zu notes\n", run.seconds, *low / 44.1, *high / 44.1,
+                d.size());
+    EXPECT_LE(*high - *low, BLOCK) << run.seconds << " s song";
+  }
 }
 }  // namespace

@@ -15,7 +15,7 @@ fluid_settings_t* settings = nullptr;
 // Read by the timer and audio threads; set only while neither uses it.
 std::atomic<fluid_synth_t*> synth{nullptr};
 std::atomic<int> last_peak{0};
-std::vector<float> float_buffer;  // synth_render's float frames, reused
+constexpr int RENDER_CHUNK = 256;  // frames synth_render converts at a time
 
 // FluidSynth logs through its own handler to stderr; a program with a text
 // screen or a progress bar must not get its lines.
@@ -141,14 +141,18 @@ void synth_render_float(float* out, int frames) {
 
 void synth_render(std::int16_t* out, int frames) {
   if (frames <= 0) return;
-  const std::size_t n = 2 * static_cast<std::size_t>(frames);
-  if (float_buffer.size() < n) float_buffer.resize(n);
-  synth_render_float(float_buffer.data(), frames);
+  float chunk[2 * RENDER_CHUNK];
   int peak = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    float v = std::clamp(float_buffer[i], -1.0f, 1.0f) * 32767.0f;
-    out[i] = static_cast<std::int16_t>(std::lrintf(v));
-    peak = std::max(peak, std::abs(static_cast<int>(out[i])));
+  for (int done = 0; done < frames;) {
+    const int n = std::min(RENDER_CHUNK, frames - done);
+    synth_render_float(chunk, n);
+    std::int16_t* to = out + 2 * static_cast<std::size_t>(done);
+    for (int i = 0; i < 2 * n; ++i) {
+      float v = std::clamp(chunk[i], -1.0f, 1.0f) * 32767.0f;
+      to[i] = static_cast<std::int16_t>(std::lrintf(v));
+      peak = std::max(peak, std::abs(static_cast<int>(to[i])));
+    }
+    done += n;
   }
   // The peak of the samples as written, so that a silent block is all zeros.
   last_peak.store(peak);
