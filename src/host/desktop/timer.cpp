@@ -64,19 +64,20 @@ std::int64_t monotonic_ns() {
   return ns_of(now);
 }
 
-// One wake-up of the timer thread: steps the player when no audio clock does.
-void step_from_timer(std::int64_t now_ns) {
-  if (now_ns - audio_seen_ns.load(std::memory_order_relaxed) < AUDIO_SILENT_NS ||
+// One wake-up of the timer thread, due at deadline_ns: steps the player when
+// no audio clock does.
+void step_from_timer(std::int64_t deadline_ns) {
+  if (deadline_ns - audio_seen_ns.load(std::memory_order_relaxed) < AUDIO_SILENT_NS ||
       stepping.exchange(true, std::memory_order_acquire)) {
     timer_steps = false;
     return;
   }
   if (!timer_steps) {
     timer_steps = true;
-    timer_base_ns = now_ns;
-    timer_base_ms = clock_ms.load(std::memory_order_relaxed);
+    timer_base_ns = deadline_ns;
+    timer_base_ms = clock_ms.load(std::memory_order_relaxed) + 1;  // the next millisecond
   }
-  clock_ms.store(timer_base_ms + static_cast<std::uint32_t>((now_ns - timer_base_ns) / NS_PER_MS),
+  clock_ms.store(timer_base_ms + static_cast<std::uint32_t>((deadline_ns - timer_base_ns) / NS_PER_MS),
                  std::memory_order_relaxed);
   player_timer();
   stepping.store(false, std::memory_order_release);
@@ -143,7 +144,7 @@ void timer_main(std::atomic<bool>* started, bool realtime) {
     const std::int64_t late = ns_of(now) - ns_of(next);
     if (TimerObserver watch = observer.load(std::memory_order_relaxed)) watch(late);
     if (!running.load(std::memory_order_relaxed)) break;
-    step_from_timer(ns_of(now));
+    step_from_timer(ns_of(next));  // whole milliseconds of the schedule
     if (late > RESCHEDULE_NS) next = now;
   }
 }
