@@ -16,7 +16,8 @@
 
 namespace {
 SDL_AudioDeviceID device = 0;
-AudioClock audio_clock;            // the audio thread's, set up while the device is paused
+AudioClock audio_clock;            // the audio thread's own
+std::atomic<int> device_rate{0};   // set while the device is paused
 std::atomic<int> audio_thread{0};  // its id, from its first callback
 constexpr int AUDIO_THREAD_WAIT_MS = 500;
 
@@ -30,6 +31,10 @@ void idle(AudioClock&, std::uint32_t, void*) { midi_take_queued(); }
 void render(void*, Uint8* stream, int bytes) {
   if (audio_thread.load(std::memory_order_relaxed) == 0) audio_thread.store(gettid(), std::memory_order_relaxed);
   auto* out = reinterpret_cast<std::int16_t*>(stream);
+  if (audio_clock.rate != device_rate.load(std::memory_order_relaxed)) {
+    audio_clock = AudioClock{};  // a device opened afresh: its first frame
+    audio_clock.rate = device_rate.load(std::memory_order_relaxed);
+  }
   if (audio_clock_enter()) {
     audio_clock_render(audio_clock, out, bytes / 4, step, nullptr);
     audio_clock_leave();
@@ -70,8 +75,7 @@ bool audio_open(int& rate, std::string& error) {
     return false;
   }
   rate = have.freq;
-  audio_clock = AudioClock{};
-  audio_clock.rate = rate;
+  device_rate.store(rate);
   return true;
 }
 
