@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 
@@ -188,12 +188,10 @@ TEST(DesktopSynthThreads, RendersTheSong) {
 
 // --- Live play against the render ---
 
-// The louder channel of each frame of 16-bit stereo samples.
-std::vector<int> levels_of(const std::uint8_t* bytes, std::size_t n) {
-  std::vector<int> level(n / 4);
+// The louder channel of each frame of 16-bit stereo samples, appended to level.
+void add_levels(const std::uint8_t* bytes, std::size_t n, std::vector<int>& level) {
   auto sample = [&](std::size_t at) { return std::abs(static_cast<std::int16_t>(bytes[at] | (bytes[at + 1] << 8))); };
-  for (std::size_t i = 0; i < level.size(); ++i) level[i] = std::max(sample(4 * i), sample(4 * i + 2));
-  return level;
+  for (std::size_t i = 0; i < n / 4; ++i) level.push_back(std::max(sample(4 * i), sample(4 * i + 2)));
 }
 
 // The samples of a WAV file that takto-cli render wrote.
@@ -201,35 +199,45 @@ std::vector<int> wav_samples(const std::string& path) {
   const std::vector<std::uint8_t> f = read_file(path);
   for (std::size_t at = 12; at + 8 <= f.size();) {
     const std::size_t size = f[at + 4] | f[at + 5] << 8 | f[at + 6] << 16 | std::size_t{f[at + 7]} << 24;
-    if (std::memcmp(&f[at], "data", 4) == 0) return levels_of(&f[at + 8], std::min(size, f.size() - at - 8));
+    std::vector<int> level;
+    if (std::memcmp(&f[at], "data", 4) == 0)
+      return add_levels(&f[at + 8], std::min(size, f.size() - at - 8), level), level;
     at += 8 + size + (size & 1);
   }
   return {};
 }
 
 // Frames at which a click starts: the first sample above the quiet level
-// after 50 ms of quiet, when a loud one follows within 5 ms.
-std::vector<long> onsets(const std::vector<int>& s) {
-  constexpr int LOUD = 2000, QUIET = 400;
-  constexpr long QUIET_FRAMES = 2205, RISE_FRAMES = 220;
+// after 50 ms of quiet, when a loud one follows within 5 ms. Fed as the
+// audio comes, so that a long capture is read once.
+struct Onsets {
+  static constexpr int LOUD = 2000, QUIET = 400;
+  static constexpr std::size_t QUIET_FRAMES = 2205, RISE_FRAMES = 220;
+  std::vector<int> level;
+  std::size_t next = 0, quiet = QUIET_FRAMES;
   std::vector<long> found;
-  long quiet = QUIET_FRAMES;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] < QUIET) {
-      ++quiet;
-      continue;
-    }
-    if (quiet >= QUIET_FRAMES) {
-      for (std::size_t j = i; j < s.size() && j < i + RISE_FRAMES; ++j) {
-        if (s[j] >= LOUD) {
-          found.push_back(static_cast<long>(i));
-          break;
-        }
+  // Looks at what came; the last RISE_FRAMES wait for more unless `all`.
+  const std::vector<long>& scan(bool all) {
+    for (; next < level.size() && (all || next + RISE_FRAMES <= level.size()); ++next) {
+      if (level[next] < QUIET) {
+        ++quiet;
+        continue;
       }
+      if (quiet >= QUIET_FRAMES &&
+          std::any_of(level.begin() + static_cast<long>(next),
+                      level.begin() + static_cast<long>(std::min(level.size(), next + RISE_FRAMES)),
+                      [](int v) { return v >= LOUD; }))
+        found.push_back(static_cast<long>(next));
+      quiet = 0;
     }
-    quiet = 0;
+    return found;
   }
-  return found;
+};
+
+std::vector<long> onsets(const std::vector<int>& level) {
+  Onsets o;
+  o.level = level;
+  return o.scan(true);
 }
 
 // Claves on the drum channel, one every 12 ticks for `seconds` at tempo 120.
@@ -260,18 +268,22 @@ std::vector<long> live_minus_render(const TempDir& dir, const std::string& song,
     EXPECT_FALSE(takto.window.empty()) << "no window: " << takto.output();
     takto.keys("p");
     const long tail = 44100 / 2;
-    // The whole capture is looked at again only after a quarter of the
-    // song's length has come (slow under ThreadSanitizer).
-    const std::uintmax_t quarter = 4 * (rendered.empty() ? 0 : rendered.back()) / 4;
-    std::uintmax_t next_look = 0;
-    for (int waited = 0; waited < 300000; waited += 200) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      std::error_code ec;
-      if (std::filesystem::file_size(audio, ec) < next_look || ec) continue;
-      const std::vector<std::uint8_t> raw = read_file(audio);
-      next_look = raw.size() + quarter;
-      live = onsets(levels_of(raw.data(), raw.size()));
-      if (!live.empty() && live.size() >= rendered.size() && static_cast<long>(raw.size() / 4) > live.back() + tail)
+    Onsets scan;
+    std::vector<std::uint8_t> chunk(1 << 20);
+    std::ifstream in;
+    for (int waited = 0; waited < 180000; waited += 100) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (!in.is_open()) in.open(audio, std::ios::binary);  // made once the device opens
+      in.clear();
+      for (std::streamsize got = 1; in.is_open() && got > 0;) {
+        in.read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
+        got = in.gcount() / 4 * 4;  // whole frames; the rest again next time
+        in.clear();
+        in.seekg(got - in.gcount(), std::ios::cur);
+        add_levels(chunk.data(), static_cast<std::size_t>(got), scan.level);
+      }
+      live = scan.scan(false);
+      if (!live.empty() && live.size() >= rendered.size() && static_cast<long>(scan.level.size()) > live.back() + tail)
         break;
     }
     EXPECT_EQ(takto.close(), 0);
