@@ -46,6 +46,20 @@ int parse_play_option(int argc, char** argv, int i, bool allow_ms, PlayOptions& 
 // false on bad usage.
 bool parse_play_options(int argc, char** argv, int first, bool allow_ms, PlayOptions& o);
 
+// A play in progress, stepped one virtual millisecond at a time.
+struct SongPlay {
+  PlayOptions options;
+  MidiSink sink;
+  PlayResult& result;  // filled as the play goes
+  std::uint32_t tempo = 0;
+  bool over = false;  // the song ended, or the time is up
+};
+// Loads the song and starts it as play_song does; 1 when it was refused.
+int play_start(SongPlay& p);
+// The timer call at virtual millisecond `now` (0, 1, 2, ... in turn) and the
+// messages it sent; at the end the notes are silenced and p.over set.
+void play_ms(SongPlay& p, long long now);
+
 // Loads o.song and plays it, handing each message to sink after the timer
 // call that sent it (so a long play needs no more memory than a short one).
 // At the song's end the sounding notes are silenced. 0 when played; 1 when the

@@ -72,10 +72,8 @@ bool parse_play_options(int argc, char** argv, int first, bool allow_ms, PlayOpt
   return true;
 }
 
-int play_song(const PlayOptions& o, PlayResult& result, const MidiSink& sink) {
-  auto hand_on = [&] {
-    for (const SentMidi& m : headless_take_midi()) sink(m, result);
-  };
+int play_start(SongPlay& p) {
+  const PlayOptions& o = p.options;
   if (start_song() != 0) return 1;
   if (std::strlen(o.song) >= FILE_NAME_SIZE) {
     std::fprintf(stderr, "File name too long\n");
@@ -99,30 +97,41 @@ int play_song(const PlayOptions& o, PlayResult& result, const MidiSink& sink) {
   screen_mode.store(MODE_COMMAND);
   on_timer();
   start_play(static_cast<std::uint32_t>(o.offset), MODE_PLAY_MONITOR);
-  result.first_tick = tick.load() + 1;
-  hand_on();
-  std::uint32_t tempo = us_per_tick.load();
-  if (o.on_tempo) o.on_tempo({result.first_tick, tempo * 48});
-
-  const long long limit = o.ms >= 0 ? o.ms : PLAY_LIMIT_MS;
-  for (long long now = 0;; ++now) {
-    headless_set_clock(static_cast<std::uint32_t>(now));
-    on_timer();
-    // At most one tick runs per call (a tick is at least 5 ms), so a change
-    // seen here belongs to the tick just run. That tick's interval was
-    // scheduled before it ran: the new tempo times the ticks after it.
-    if (us_per_tick.load() != tempo) {
-      tempo = us_per_tick.load();
-      if (o.on_tempo) o.on_tempo({tick.load() + 1, tempo * 48});
-    }
-    bool end = all_ended();
-    if (end) stop_play();
-    hand_on();
-    if (end || now >= limit) break;
-  }
-  screen_mode.store(MODE_COMMAND);
-  headless_set_midi_stamp(nullptr);
+  p.result.first_tick = tick.load() + 1;
+  for (const SentMidi& m : headless_take_midi()) p.sink(m, p.result);
+  p.tempo = us_per_tick.load();
+  if (o.on_tempo) o.on_tempo({p.result.first_tick, p.tempo * 48});
+  p.over = false;
   return 0;
+}
+
+void play_ms(SongPlay& p, long long now) {
+  if (p.over) return;
+  headless_set_clock(static_cast<std::uint32_t>(now));
+  on_timer();
+  // At most one tick runs per call (a tick is at least 5 ms), so a change
+  // seen here belongs to the tick just run. That tick's interval was
+  // scheduled before it ran: the new tempo times the ticks after it.
+  if (us_per_tick.load() != p.tempo) {
+    p.tempo = us_per_tick.load();
+    if (p.options.on_tempo) p.options.on_tempo({tick.load() + 1, p.tempo * 48});
+  }
+  const bool end = all_ended();
+  if (end) stop_play();
+  for (const SentMidi& m : headless_take_midi()) p.sink(m, p.result);
+  const long long limit = p.options.ms >= 0 ? p.options.ms : PLAY_LIMIT_MS;
+  if (end || now >= limit) {
+    p.over = true;
+    screen_mode.store(MODE_COMMAND);
+    headless_set_midi_stamp(nullptr);
+  }
+}
+
+int play_song(const PlayOptions& o, PlayResult& result, const MidiSink& sink) {
+  SongPlay p{o, sink, result};
+  const int refused = play_start(p);
+  for (long long now = 0; refused == 0 && !p.over; ++now) play_ms(p, now);
+  return refused;
 }
 
 namespace {

@@ -33,7 +33,7 @@ void on_interrupt(int signal) {
 constexpr const char* RENDER_USAGE =
     "render SONG.sqf OUT.wav [--soundfont PATH] [--rate HZ] [--gain DB | --normalize] [--track N] [--offset BYTES]";
 constexpr int DEFAULT_RATE = 44100;
-constexpr int CHUNK_FRAMES = 4096;    // frames per synthesizer call within a span
+constexpr int CHUNK_FRAMES = 4096;    // frames rendered and written at a time
 constexpr int TAIL_SILENCE_MS = 100;  // the render ends after this much silence
 constexpr int TAIL_MAX_MS = 10000;    // and at most this long after the last message
 constexpr double MAX_GAIN_DB = 40;
@@ -83,7 +83,7 @@ struct Render {
   SNDFILE* file = nullptr;
   std::FILE* spill = nullptr;  // --normalize: the float frames, until the end
   int rate = DEFAULT_RATE;
-  long long frames = 0;
+  AudioClock clock;
   std::vector<std::int16_t> buffer = std::vector<std::int16_t>(2 * CHUNK_FRAMES);
   std::vector<float> floats = std::vector<float>(2 * CHUNK_FRAMES);
   float peak = 0;
@@ -93,27 +93,32 @@ struct Render {
 
   long long silent = 0;  // frames at the end of what was rendered that are 0 as 16 bits
 
-  // Renders up to frame `until` (exclusive).
-  void render_to(long long until) {
-    while (frames < until && !failed) {
+  // Renders up to `frames` frames through the audio clock, each millisecond
+  // after its work (as the desktop's audio callback does); fewer when the
+  // work stops the clock.
+  void render(long long frames, AudioClockWork work, void* context) {
+    while (frames > 0 && !failed) {
       if (interrupted) {
         failed = true;
         break;
       }
-      const int n = static_cast<int>(std::min<long long>(CHUNK_FRAMES, until - frames));
+      const int want = static_cast<int>(std::min<long long>(CHUNK_FRAMES, frames));
+      int n = 0;
       if (spill) {
-        synth_render_float(floats.data(), n);
+        n = audio_clock_render_float(clock, floats.data(), want, work, context);
         for (int i = 0; i < 2 * n; ++i) peak = std::max(peak, std::fabs(floats[i]));
         count_silence(floats.data(), n, [](float v) { return std::fabs(v) * 32767.0f < 0.5f; });
-        if (std::fwrite(floats.data(), sizeof(float), 2 * n, spill) != static_cast<std::size_t>(2 * n)) spill_failed();
+        if (n > 0 && std::fwrite(floats.data(), sizeof(float), 2 * n, spill) != static_cast<std::size_t>(2 * n))
+          spill_failed();
       } else {
-        synth_render(buffer.data(), n);
+        n = audio_clock_render(clock, buffer.data(), want, work, context);
         count_silence(buffer.data(), n, [](std::int16_t v) { return v == 0; });
-        if (sf_writef_short(file, buffer.data(), n) != n) failed = true;
+        if (n > 0 && sf_writef_short(file, buffer.data(), n) != n) failed = true;
       }
-      frames += n;
+      frames -= n;
+      if (n < want) break;
     }
-    progress.show(static_cast<double>(frames) / rate, false);
+    progress.show(static_cast<double>(clock.frames) / rate, false);
   }
   template <typename Sample, typename Quiet>
   void count_silence(const Sample* s, int n, Quiet quiet) {
@@ -125,8 +130,8 @@ struct Render {
   void write_normalized() {
     const float scale = peak > 0 ? static_cast<float>(NORMAL_PEAK / peak) : 1.0f;
     if (std::fflush(spill) != 0 || std::fseek(spill, 0, SEEK_SET) != 0) spill_failed();
-    for (long long done = 0; done < frames && !failed && !interrupted;) {
-      const int n = static_cast<int>(std::min<long long>(CHUNK_FRAMES, frames - done));
+    for (long long done = 0; done < clock.frames && !failed && !interrupted;) {
+      const int n = static_cast<int>(std::min<long long>(CHUNK_FRAMES, clock.frames - done));
       if (std::fread(floats.data(), sizeof(float), 2 * n, spill) != static_cast<std::size_t>(2 * n)) spill_failed();
       for (int i = 0; i < 2 * n; ++i) floats[i] *= scale;
       synth_to_pcm16(floats.data(), buffer.data(), 2 * static_cast<std::size_t>(n));
@@ -244,6 +249,7 @@ int cmd_render(int argc, char** argv) {
   std::signal(SIGTERM, on_interrupt);
   Render r;
   r.rate = static_cast<int>(rate);
+  r.clock.rate = r.rate;
   r.progress.on = isatty(STDERR_FILENO) != 0;
   r.progress.total_s = static_cast<double>(last_ms) / 1000.0;
   bool song_refused = false;
@@ -263,18 +269,24 @@ int cmd_render(int argc, char** argv) {
       sf_close(r.file);
       return false;
     }
+    // Each millisecond plays the song's timer call, and its messages go to
+    // the synthesizer before the millisecond's frames are rendered.
     PlayResult result;
-    const int played = play_song(o, result, [&](const SentMidi& m, const PlayResult&) {
-      // The message is heard from the first frame of its millisecond on.
-      r.render_to(r.frame_of_ms(m.ms));
-      deliver(m);
-    });
+    SongPlay play{o, [](const SentMidi& m, const PlayResult&) { deliver(m); }, result};
+    const int played = play_start(play);
+    auto play_work = [](AudioClock& clock, std::uint32_t ms, void* context) {
+      auto* p = static_cast<SongPlay*>(context);
+      play_ms(*p, ms);
+      if (p->over) clock.stop = true;
+    };
+    while (played == 0 && !r.failed && !play.over) r.render(CHUNK_FRAMES, play_work, &play);
     // The tail: release and reverb go on until 100 ms of silence.
+    auto idle = [](AudioClock&, std::uint32_t, void*) {};
     const long long quiet = r.frame_of_ms(TAIL_SILENCE_MS);
-    const long long tail_end = r.frames + r.frame_of_ms(TAIL_MAX_MS);
-    while (played == 0 && !r.failed && r.silent < quiet && r.frames < tail_end)
-      r.render_to(std::min(tail_end, r.frames + std::min<long long>(quiet - r.silent, r.rate / 100)));
-    r.progress.show(static_cast<double>(r.frames) / r.rate, true);
+    const long long tail_end = r.clock.frames + r.frame_of_ms(TAIL_MAX_MS);
+    while (played == 0 && !r.failed && r.silent < quiet && r.clock.frames < tail_end)
+      r.render(std::min(tail_end - r.clock.frames, std::min<long long>(quiet - r.silent, r.rate / 100)), idle, nullptr);
+    r.progress.show(static_cast<double>(r.clock.frames) / r.rate, true);
     if (r.spill && played == 0 && !r.failed) r.write_normalized();
     if (r.spill) std::fclose(r.spill);
     if (r.failed) failure = r.spill_error.empty() ? sf_strerror(r.file) : r.spill_error;

@@ -1,5 +1,6 @@
 // takto: the desktop program. The window thread (this one) serves the window;
-// the application thread runs main_loop; the timer thread steps the player.
+// the application thread runs main_loop; the audio callback (the built-in
+// synthesizer's clock) or else the timer thread steps the player.
 #include <fluidsynth.h>
 #include <rtmidi/RtMidi.h>
 

@@ -56,6 +56,11 @@ void host_sleep_1ms();
 // --- Clock and MIDI output, for the player ---
 // A free-running millisecond clock (wraps after about 49.7 days).
 std::uint32_t host_time_ms();
+// Asked by on_timer before the first tick after a stop. true: the clock may
+// run at once. false: the host first moves its clock to a better starting
+// point (an audio clock, to a block of its synthesizer); on_timer then runs
+// as if still stopped and asks again at its next call.
+bool host_clock_start();
 // Sends one short MIDI message: status in bits 0-7, first data byte in bits
 // 8-15, second in bits 16-23. The result is the driver's and is not examined.
 unsigned host_midi_short(std::uint32_t message);

@@ -39,6 +39,9 @@ namespace {
 // the stop and does nothing, or the stop waits for the tick to finish, so no
 // note can start after the stop has silenced the sounding ones.
 std::atomic<bool> tick_running{false};
+// The clock has run since it last stood (the host agreed to start it). Only
+// the thread that calls on_timer touches it.
+bool clock_started = false;
 
 bool clock_runs(std::uint8_t m) { return m == MODE_TRACK_MONITOR || m == MODE_PLAY_MONITOR; }
 
@@ -90,6 +93,11 @@ void set_relative_tempo(unsigned r) {
 
 void on_timer() {
   if (!clock_runs(screen_mode.load(std::memory_order_acquire))) {
+    clock_started = false;
+  } else if (!clock_started) {
+    clock_started = host_clock_start();
+  }
+  if (!clock_started) {
     next_tick_ms = host_time_ms();
     remainder_us = 0;
     return;

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <rtmidi/RtMidi.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 
@@ -193,6 +196,137 @@ TEST(DesktopSynthThreads, RendersTheSong) {
     for (std::size_t at = said.find("clipped"); at != std::string::npos; at = said.find("clipped", at + 1)) ++times;
     EXPECT_EQ(times, *r.clipped ? 1u : 0u) << said;
     EXPECT_NE(said.find(r.clipped), std::string::npos) << said;
+  }
+}
+
+// --- Live play against the render ---
+
+// The louder channel of each frame of 16-bit stereo samples, appended to level.
+void add_levels(const std::uint8_t* bytes, std::size_t n, std::vector<int>& level) {
+  auto sample = [&](std::size_t at) { return std::abs(static_cast<std::int16_t>(bytes[at] | (bytes[at + 1] << 8))); };
+  for (std::size_t i = 0; i < n / 4; ++i) level.push_back(std::max(sample(4 * i), sample(4 * i + 2)));
+}
+
+// The samples of a WAV file that takto-cli render wrote.
+std::vector<int> wav_samples(const std::string& path) {
+  const std::vector<std::uint8_t> f = read_file(path);
+  for (std::size_t at = 12; at + 8 <= f.size();) {
+    const std::size_t size = f[at + 4] | f[at + 5] << 8 | f[at + 6] << 16 | std::size_t{f[at + 7]} << 24;
+    std::vector<int> level;
+    if (std::memcmp(&f[at], "data", 4) == 0)
+      return add_levels(&f[at + 8], std::min(size, f.size() - at - 8), level), level;
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+
+// Frames at which a click starts: the first sample above the quiet level
+// after 50 ms of quiet, when a loud one follows within 5 ms. Fed as the
+// audio comes, so that a long capture is read once.
+struct Onsets {
+  static constexpr int LOUD = 2000, QUIET = 400;
+  static constexpr std::size_t QUIET_FRAMES = 2205, RISE_FRAMES = 220;
+  std::vector<int> level;
+  std::size_t next = 0, quiet = QUIET_FRAMES;
+  std::vector<long> found;
+  // Looks at what came; the last RISE_FRAMES wait for more unless `all`.
+  const std::vector<long>& scan(bool all) {
+    for (; next < level.size() && (all || next + RISE_FRAMES <= level.size()); ++next) {
+      if (level[next] < QUIET) {
+        ++quiet;
+        continue;
+      }
+      if (quiet >= QUIET_FRAMES &&
+          std::any_of(level.begin() + static_cast<long>(next),
+                      level.begin() + static_cast<long>(std::min(level.size(), next + RISE_FRAMES)),
+                      [](int v) { return v >= LOUD; }))
+        found.push_back(static_cast<long>(next));
+      quiet = 0;
+    }
+    return found;
+  }
+};
+
+std::vector<long> onsets(const std::vector<int>& level) {
+  Onsets o;
+  o.level = level;
+  return o.scan(true);
+}
+
+// Claves on the drum channel, one every 12 ticks for `seconds` at tempo 120.
+std::string clave_song(const TempDir& dir, int seconds) {
+  std::vector<Event> claves(static_cast<std::size_t>(seconds) * 8, Event{75, 12, 3, 120});
+  const std::string path = write_song(dir, "claves.sqf", 120, {claves});
+  image()[start[0] + TRACK_CHANNEL] = 9;
+  EXPECT_EQ(save_song(), 0);
+  return path;
+}
+
+// Plays the song in takto (P at the "TR:" prompt) into SDL's disk driver and
+// renders it with takto-cli; returns live minus render, note by note, in frames.
+std::vector<long> live_minus_render(const TempDir& dir, const std::string& song, const std::string& delay_ms) {
+  const std::string wav = dir.file("render.wav");
+  const CliResult rr = run_cli("render " + song + " " + wav + " --rate 44100");
+  EXPECT_EQ(rr.status, 0) << rr.err;
+  const std::vector<long> rendered = onsets(wav_samples(wav));
+  EXPECT_GT(rendered.size(), 10u);
+  const std::string audio = dir.file("live.raw");
+  VirtualDisplay display;
+  EXPECT_FALSE(display.name.empty()) << "Xvfb did not start";
+  std::vector<long> live;
+  {
+    std::vector<std::string> env = {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + audio};
+    if (!delay_ms.empty()) env.push_back("SDL_DISKAUDIODELAY=" + delay_ms);
+    RunningProgram takto(display, {song}, env, dir.file("out"));
+    EXPECT_FALSE(takto.window.empty()) << "no window: " << takto.output();
+    takto.keys("p");
+    const long tail = 44100 / 2;
+    Onsets scan;
+    std::vector<std::uint8_t> chunk(1 << 20);
+    std::ifstream in;
+    for (int waited = 0; waited < 180000; waited += 100) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (!in.is_open()) in.open(audio, std::ios::binary);  // made once the device opens
+      in.clear();
+      for (std::streamsize got = 1; in.is_open() && got > 0;) {
+        in.read(reinterpret_cast<char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
+        got = in.gcount() / 4 * 4;  // whole frames; the rest again next time
+        in.clear();
+        in.seekg(got - in.gcount(), std::ios::cur);
+        add_levels(chunk.data(), static_cast<std::size_t>(got), scan.level);
+      }
+      live = scan.scan(false);
+      if (!live.empty() && live.size() >= rendered.size() && static_cast<long>(scan.level.size()) > live.back() + tail)
+        break;
+    }
+    EXPECT_EQ(takto.close(), 0);
+  }
+  EXPECT_EQ(live.size(), rendered.size()) << "every note sounds once";
+  std::vector<long> d;
+  for (std::size_t i = 0; i < std::min(live.size(), rendered.size()); ++i) d.push_back(live[i] - rendered[i]);
+  return d;
+}
+
+// Also run by the ThreadSanitizer build: the audio thread steps the player.
+TEST(DesktopLiveThreads, NotesFallWhereTheRenderPutsThem) {
+  SKIP_WITHOUT("Xvfb", "xdotool");
+  // Each note on the same place in its synthesizer block (64 frames) as in
+  // the render: what is left is the onset search's sample or two.
+  constexpr long SAME_PLACE = 8;
+  // Real-time pace on a short song; a device asking some ten times faster than
+  // real time (its own clock, not the system's) on a minute of claves.
+  const struct {
+    int seconds;
+    const char* delay_ms;
+  } runs[] = {{12, ""}, {60, "1"}};
+  for (const auto& run : runs) {
+    TempDir dir;
+    const std::vector<long> d = live_minus_render(dir, clave_song(dir, run.seconds), run.delay_ms);
+    ASSERT_FALSE(d.empty());
+    const auto [low, high] = std::minmax_element(d.begin(), d.end());
+    std::printf("%d s song: live - render %.2f .. %.2f ms over %zu notes\n", run.seconds, *low / 44.1, *high / 44.1,
+                d.size());
+    EXPECT_LE(*high - *low, SAME_PLACE) << run.seconds << " s song";
   }
 }
 }  // namespace

@@ -124,6 +124,20 @@ TEST(Clock, ScheduleFollowsTheStoppedClockThenCarriesMicroseconds) {
   EXPECT_EQ(std::vector<std::int64_t>({tick, next_tick_ms, remainder_us}), std::vector<std::int64_t>({19, 141, 668}));
 }
 
+TEST(Clock, StartsWhenTheHostIsReady) {
+  // The host holds the first tick back twice; the schedule follows the clock
+  // until it agrees. A pause does not ask again, a stop and a start do.
+  play({{{prog(12, 1), prog(12, 2)}}, 0, "", [] { headless_set_clock(0), headless_hold_clock_start(2); }});
+  std::string times;
+  for (std::int32_t seen = tick.load(); seen < 11 && host_time_ms() < 100; run_ms(1))
+    if (tick != seen) seen = tick, times += std::to_string(host_time_ms()) + ":" + std::to_string(seen) + " ";
+  EXPECT_EQ(times, "3:10 13:11 ");
+  paused.store(1), run_ms(5), paused.store(0), run_ms(5);
+  EXPECT_EQ(headless_clock_start_asks(), 3);
+  screen_mode.store(MODE_COMMAND), run_ms(1), screen_mode.store(MODE_PLAY_MONITOR), run_ms(1);
+  EXPECT_EQ(headless_clock_start_asks(), 4);
+}
+
 TEST(Clock, SurvivesTheMillisecondWrap) {
   // The schedule starts 61 ms before the counter wraps: 400 calls run 39 ticks (10 to 48), no burst.
   play({{{prog(12, 1), prog(12, 2), prog(12, 3)}}, 0, "", [] { headless_set_clock(0xFFFFFFFFu - 60); }});

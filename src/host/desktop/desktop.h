@@ -1,6 +1,6 @@
-// The desktop backend: an SDL2 window, a 1 ms timer thread, MIDI output to the
-// built-in synthesizer or to a MIDI port (RtMidi), and the desktop's own file
-// dialogs. The program (desktop/main.cpp) sets these up and tears them down in
+// The desktop backend: an SDL2 window, the player's clock (the audio callback,
+// else a 1 ms timer thread), MIDI output to the built-in synthesizer or to a
+// MIDI port (RtMidi), and the desktop's own file dialogs. The program (desktop/main.cpp) sets these up and tears them down in
 // a fixed order: window, MIDI output, timer, application thread; and back.
 #pragma once
 
@@ -41,10 +41,14 @@ void draw_picture(SDL_Surface* picture, SDL_Surface* target, SDL_Surface*& conve
 
 // --- Timer (timer.cpp) ---
 
-// Starts the thread that calls tick once a millisecond on absolute deadlines
-// of the monotonic clock; with realtime it first asks for real-time priority.
+// Starts the thread that calls tick (the player's timer call) once a
+// millisecond on absolute deadlines of the monotonic clock, while no audio
+// clock does (below); with realtime it first asks for real-time priority.
 void timer_start(void (*tick)(), bool realtime);
 void timer_stop();
+// Asks real-time priority for the thread `tid` (of this process): directly,
+// else through RealtimeKit. Returns how, as timer_priority does.
+const char* thread_make_realtime(int tid);
 // How the timer thread got its priority: "SCHED_FIFO", "RealtimeKit" or
 // "none" (valid once the thread runs; timer_start waits for that).
 const char* timer_priority();
@@ -52,6 +56,16 @@ const char* timer_priority();
 // nanoseconds, when set (benchmark).
 using TimerObserver = void (*)(std::int64_t late_ns);
 void timer_observe(TimerObserver observer);
+
+// The audio clock, on the audio thread. audio_clock_enter at the start of
+// every callback: true when this callback steps the player (false before
+// timer_start, or while the timer thread is inside a call); then
+// audio_clock_step once for every millisecond of audio, before its frames are
+// rendered: true when those frames must start on a synthesizer block (a play
+// starts with the next millisecond); and audio_clock_leave at the end.
+bool audio_clock_enter();
+bool audio_clock_step();
+void audio_clock_leave();
 
 // --- Sound (audio.cpp) ---
 
@@ -73,6 +87,10 @@ bool midi_open_port(const std::string& name, std::string& error);
 bool midi_open_synth(const std::string& soundfont, std::string& error);
 // Closes whatever was opened; the timer has stopped before.
 void midi_close();
+// On the audio thread, at every millisecond: hands what other threads sent
+// to the synthesizer (they queue it; the audio thread alone plays into it
+// while the device runs).
+void midi_take_queued();
 
 // --- File dialogs (dialogs.cpp) ---
 

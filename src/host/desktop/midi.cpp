@@ -1,6 +1,13 @@
 // MIDI output: the built-in synthesizer (the default) or a MIDI port of the
 // ALSA sequencer or JACK through RtMidi. With neither open, messages go
 // nowhere, as on an unopened port.
+//
+// The synthesizer is played from the audio thread: what it sends itself (the
+// player's ticks) goes in at once; what other threads send (positioning, a
+// stop, a note from the editor, ticks of the timer thread) waits in a queue
+// that the audio thread empties at every millisecond, so it never waits for
+// them. Only when the queue is full (the device stopped asking for audio)
+// does a sender hand the queued messages to the synthesizer itself.
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
@@ -23,6 +30,20 @@ std::unique_ptr<RtMidiOut> port;
 // Positioning on the application thread and a stop from the window thread
 // may send while the timer thread does; the port takes one writer at a time.
 std::mutex port_lock;
+
+// The queue: records of a 2-byte head (the length, QUEUED_SHORT for a short
+// message of 4 bytes) and their bytes, in a ring.
+constexpr std::size_t QUEUE_SIZE = 1 << 16;
+constexpr std::uint16_t QUEUED_SHORT = 0x8000;
+constexpr std::size_t QUEUED_MAX = 1024;  // longer exclusives bypass the ring, in order
+std::uint8_t queue[QUEUE_SIZE];
+std::atomic<std::size_t> queue_write{0};
+std::atomic<std::size_t> queue_read{0};
+std::mutex senders;               // threads that queue; never the audio thread
+std::atomic<bool> taking{false};  // held by whoever empties the queue
+thread_local bool on_audio_thread = false;
+// Waits for the audio thread to take the last messages at the end.
+constexpr int FLUSH_WAIT_MS = 100;
 
 constexpr unsigned MIDI_NO_ERROR = 0;
 constexpr unsigned MIDI_INVALID_HEADER = 6;
@@ -74,6 +95,52 @@ std::vector<PortName> all_ports(bool& any_system) {
     }
   }
   return ports;
+}
+
+std::uint8_t queued_byte(std::size_t at) { return queue[at & (QUEUE_SIZE - 1)]; }
+
+// Hands every queued message to the synthesizer; the caller holds `taking`.
+void take_all() {
+  std::size_t r = queue_read.load(std::memory_order_relaxed);
+  const std::size_t w = queue_write.load(std::memory_order_acquire);
+  std::uint8_t bytes[QUEUED_MAX];
+  while (r != w) {
+    const std::uint16_t head = static_cast<std::uint16_t>(queued_byte(r) | queued_byte(r + 1) << 8);
+    const std::size_t n = head & QUEUED_SHORT ? 4 : head;
+    for (std::size_t i = 0; i < n; ++i) bytes[i] = queued_byte(r + 2 + i);
+    if (head & QUEUED_SHORT) {
+      synth_short(bytes[0] | bytes[1] << 8 | bytes[2] << 16);
+    } else {
+      synth_long(bytes, n);
+    }
+    r += 2 + n;
+  }
+  queue_read.store(r, std::memory_order_release);
+}
+
+void take_all_waiting() {
+  while (taking.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
+  take_all();
+  taking.store(false, std::memory_order_release);
+}
+
+void queue_for_synth(bool exclusive, const std::uint8_t* bytes, std::size_t n) {
+  std::lock_guard<std::mutex> hold(senders);
+  if (n > QUEUED_MAX) {
+    while (taking.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
+    take_all();
+    synth_long(bytes, n);
+    taking.store(false, std::memory_order_release);
+    return;
+  }
+  const std::size_t w = queue_write.load(std::memory_order_relaxed);
+  const std::size_t record = 2 + (exclusive ? n : 4);
+  while (QUEUE_SIZE - (w - queue_read.load(std::memory_order_acquire)) < record) take_all_waiting();
+  const std::uint16_t head = exclusive ? static_cast<std::uint16_t>(n) : QUEUED_SHORT;
+  queue[w & (QUEUE_SIZE - 1)] = static_cast<std::uint8_t>(head);
+  queue[(w + 1) & (QUEUE_SIZE - 1)] = static_cast<std::uint8_t>(head >> 8);
+  for (std::size_t i = 0; i < record - 2; ++i) queue[(w + 2 + i) & (QUEUE_SIZE - 1)] = i < n ? bytes[i] : 0;
+  queue_write.store(w + record, std::memory_order_release);
 }
 
 void send_bytes(const std::uint8_t* bytes, std::size_t n) {
@@ -164,7 +231,11 @@ bool midi_open_synth(const std::string& soundfont, std::string& error) {
 void midi_close() {
   const int was = target.exchange(NOWHERE);
   if (was == SYNTH) {
+    // The last messages (a stop's note-offs) reach the synthesizer first.
+    for (int waited = 0; waited < FLUSH_WAIT_MS && queue_read.load() != queue_write.load(); ++waited)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     audio_close();
+    queue_read.store(queue_write.load());
     synth_close();
   } else if (was == PORT) {
     // JACK hands messages over in its next cycle, and a server's period can be
@@ -175,15 +246,27 @@ void midi_close() {
   }
 }
 
+void midi_take_queued() {
+  on_audio_thread = true;
+  if (queue_read.load(std::memory_order_relaxed) == queue_write.load(std::memory_order_acquire)) return;
+  if (taking.exchange(true, std::memory_order_acquire)) return;  // a sender empties it just now
+  take_all();
+  taking.store(false, std::memory_order_release);
+}
+
 unsigned host_midi_short(std::uint32_t message) {
   const int to = target.load(std::memory_order_acquire);
   if (to == NOWHERE) return MIDI_NO_ERROR;
-  if (to == SYNTH) {
-    synth_short(message);
-    return MIDI_NO_ERROR;
-  }
   const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message), static_cast<std::uint8_t>(message >> 8),
                                  static_cast<std::uint8_t>(message >> 16)};
+  if (to == SYNTH) {
+    if (on_audio_thread) {
+      synth_short(message);
+    } else {
+      queue_for_synth(false, bytes, 3);
+    }
+    return MIDI_NO_ERROR;
+  }
   if (bytes[0] < 0x80) return MIDI_NO_ERROR;  // a port takes no running status
   const std::uint8_t type = bytes[0] & 0xF0;
   send_bytes(bytes, type == 0xC0 || type == 0xD0 ? 2 : 3);
@@ -202,7 +285,8 @@ unsigned host_midi_long(HostMidiHeader* header) {
   if (header == nullptr || !(header->flags & HEADER_PREPARED)) return MIDI_UNPREPARED;
   // Sent at once: the header is free again when this returns.
   const int to = target.load(std::memory_order_acquire);
-  if (to == SYNTH) synth_long(header->data, header->length);
+  if (to == SYNTH && on_audio_thread) synth_long(header->data, header->length);
+  if (to == SYNTH && !on_audio_thread) queue_for_synth(true, header->data, header->length);
   if (to == PORT) send_bytes(header->data, header->length);
   return MIDI_NO_ERROR;
 }

@@ -36,6 +36,10 @@ int headless_present_count();
 // host_time_ms reads a virtual clock that only these move; it starts at 0.
 void headless_set_clock(std::uint32_t ms);
 void headless_advance_clock(std::uint32_t ms);
+// host_clock_start answers false the next `calls` times (as an audio clock
+// that first moves to a block does); the count of its calls starts again.
+void headless_hold_clock_start(int calls);
+int headless_clock_start_asks();
 
 // Where a sent message came from, asked of the stamp source at every send
 // (the player's tick and track, when a test or takto-cli sets the source).

@@ -36,6 +36,23 @@ void record(bool exclusive, const std::uint8_t* bytes, std::size_t n) {
 
 std::uint32_t host_time_ms() { return virtual_ms.load(std::memory_order_relaxed); }
 
+std::atomic<int> clock_start_held{0};
+std::atomic<int> clock_start_asks{0};
+
+bool host_clock_start() {
+  clock_start_asks.fetch_add(1, std::memory_order_relaxed);
+  if (clock_start_held.load(std::memory_order_relaxed) <= 0) return true;
+  clock_start_held.fetch_sub(1, std::memory_order_relaxed);
+  return false;
+}
+
+void headless_hold_clock_start(int calls) {
+  clock_start_held.store(calls);
+  clock_start_asks.store(0);
+}
+
+int headless_clock_start_asks() { return clock_start_asks.load(); }
+
 void headless_set_clock(std::uint32_t ms) { virtual_ms.store(ms, std::memory_order_relaxed); }
 
 void headless_advance_clock(std::uint32_t ms) { virtual_ms.fetch_add(ms, std::memory_order_relaxed); }

@@ -17,7 +17,7 @@ std::atomic<fluid_synth_t*> synth{nullptr};
 std::atomic<int> last_peak{0};
 std::atomic<float> gain{1.0f};
 std::atomic<long long> clipped{0};
-std::vector<float> float_buffer;  // synth_render's float frames, reused
+constexpr int RENDER_CHUNK = 256;  // frames synth_render converts at a time
 
 // FluidSynth logs through its own handler to stderr; a program with a text
 // screen or a progress bar must not get its lines.
@@ -156,12 +156,18 @@ long long synth_to_pcm16(const float* in, std::int16_t* out, std::size_t n) {
 
 void synth_render(std::int16_t* out, int frames) {
   if (frames <= 0) return;
-  const std::size_t n = 2 * static_cast<std::size_t>(frames);
-  if (float_buffer.size() < n) float_buffer.resize(n);
-  synth_render_float(float_buffer.data(), frames);
-  if (const long long over = synth_to_pcm16(float_buffer.data(), out, n)) clipped.fetch_add(over);
+  float chunk[2 * RENDER_CHUNK];  // on the stack: the audio thread allocates nothing
   int peak = 0;
-  for (std::size_t i = 0; i < n; ++i) peak = std::max(peak, std::abs(static_cast<int>(out[i])));
+  long long over = 0;
+  for (int done = 0; done < frames;) {
+    const int n = std::min(RENDER_CHUNK, frames - done);
+    synth_render_float(chunk, n);
+    std::int16_t* to = out + 2 * static_cast<std::size_t>(done);
+    over += synth_to_pcm16(chunk, to, 2 * static_cast<std::size_t>(n));
+    for (int i = 0; i < 2 * n; ++i) peak = std::max(peak, std::abs(static_cast<int>(to[i])));
+    done += n;
+  }
+  if (over) clipped.fetch_add(over);
   // The peak of the samples as written, so that a silent block is all zeros.
   last_peak.store(peak);
 }

@@ -37,6 +37,8 @@ void keep_timer_resolution() {
 
 std::uint32_t host_time_ms() { return timeGetTime(); }
 
+bool host_clock_start() { return true; }
+
 void start_tick_timer(void (*tick)()) {
   tick_function.store(tick);
   keep_timer_resolution();
