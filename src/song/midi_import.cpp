@@ -326,12 +326,15 @@ std::uint8_t fit_tempo(const File& f, MidiImport& r, std::uint32_t end, std::vec
     file_next = map.us(k + 1.0);
     // A change made in a tick times the interval after the next one.
     if (k >= 1) {
-      const double want = file_next - file_now;
+      // The tempos around the file's; a lead or lag past the tolerance is won
+      // back over a few ticks.
+      const double tolerance = 6000 + 20e-6 * file_next;
+      const double lag = song - file_now;
+      const double want = file_next - file_now - (std::abs(lag) > tolerance ? lag / 16 : 0);
       auto hi = std::upper_bound(choices.begin(), choices.end(), want,
                                  [](double w, const Choice& c) { return w < c.us; });  // first slower
       const Choice& slower = hi == choices.end() ? choices.back() : *hi;
       const Choice& faster = hi == choices.begin() ? choices.front() : *(hi - 1);
-      const double tolerance = 5000 + 50e-6 * file_next;
       auto miss = [&](const Choice& c) { return std::abs(song + c.us - file_next); };
       const bool around = now.us == slower.us || now.us == faster.us;
       if (!around || miss(now) > tolerance) {
