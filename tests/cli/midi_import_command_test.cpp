@@ -164,6 +164,42 @@ TEST(ImportMidiCommand, ReportsAndExitCodes) {
   EXPECT_EQ(run_cli("trace " + dir.file("rich.mid")).out, run_cli("trace " + dir.file("rich.sqf")).out);
 }
 
+TEST(ImportMidiCommand, SessionsOpenMidiFiles) {
+  // On the command line and through the open dialog, as the imported song; a refusal is the message box.
+  TempDir dir;
+  std::vector<FileMessage> messages;
+  write_file(dir.file("a.mid"), rich_file(messages));
+  write_file(dir.file("f2.mid"), midi_file({}, 96, 2));
+  ASSERT_EQ(run_cli("import-midi " + dir.file("a.mid") + " " + dir.file("a.sqf")).status, 0);
+  auto session = [&](const std::string& song, const std::string& keys) {
+    const std::string screen = dir.file("screen.txt"), played = dir.file("trace.txt");
+    CliResult r =
+        run_cli("session " + song + " --keys \"" + keys + " P wait=1500\" --screen " + screen + " --trace " + played);
+    EXPECT_EQ(r.status, 0) << r.err;
+    // The screen, and what was played without the times (the keys before P differ).
+    const std::vector<std::uint8_t> a = read_file(screen), b = read_file(played);
+    std::string seen(a.begin(), a.end());
+    std::istringstream lines(std::string(b.begin(), b.end()));
+    for (std::string line; std::getline(lines, line);) seen += line.substr(line.find(' ')) + "\n";
+    return std::pair{r.err, seen};
+  };
+  const auto [none, want] = session(dir.file("a.sqf"), "wait=10");
+  const std::string refused = "alert: MIDI format 2 (independent patterns) cannot be imported, only formats 0 and 1\n";
+  const struct {
+    std::string song, keys, err;
+    bool same;
+  } cases[] = {
+      {dir.file("a.mid"), "wait=10", "", true},
+      {"", "L open=" + dir.file("a.mid"), "", true},
+      {"", "L open=" + dir.file("f2.mid"), refused, false},
+  };
+  for (const auto& c : cases) {
+    const auto [err, got] = session(c.song, c.keys);
+    EXPECT_EQ(err, c.err) << c.keys;
+    EXPECT_EQ(got == want, c.same) << c.keys;
+  }
+}
+
 TEST(ImportMidiCommand, RoundTripsKeepTheMessages) {
   TempDir dir;
   std::vector<FileMessage> messages;
