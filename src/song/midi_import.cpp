@@ -92,7 +92,7 @@ std::string hex(unsigned b) {
 void read_meta(File& f, MidiImport& r, const Key& key, std::uint8_t type, const std::uint8_t* d, std::uint32_t len) {
   switch (type) {
     case 0x03:
-      if (f.names[key.track].empty() && len > 0) {
+      if (f.names[key.track].empty()) {  // an empty name is no name
         f.names[key.track].assign(reinterpret_cast<const char*>(d), len);
         return;
       }

@@ -227,6 +227,14 @@ TEST(ImportMidiCommand, RoundTripsKeepTheMessages) {
   const Heard again = heard_in_trace(trace(dir.file("b.sqf")));
   EXPECT_EQ(again.others, song.others);
   EXPECT_EQ(again.notes, song.notes);
+  // So does the demo song, with its repeats, same-measure calls and Roland exclusives.
+  const std::string demo = std::string(TAKTO_SOURCE_DIR) + "/examples/demo.sqf";
+  ASSERT_EQ(run_cli("export-midi " + demo + " " + dir.file("demo.mid")).status, 0);
+  EXPECT_EQ(run_cli("import-midi " + dir.file("demo.mid") + " " + dir.file("demo.sqf")).err,
+            "4 tracks, 360 notes; nothing changed\n");
+  const Heard demo_heard = heard_in_trace(trace(demo)), back = heard_in_trace(trace(dir.file("demo.sqf")));
+  EXPECT_EQ(back.others, demo_heard.others);
+  EXPECT_EQ(back.notes, demo_heard.notes);
 }
 
 TEST(ImportMidiCommand, NotesSoundAtTheFilesTimes) {
