@@ -31,16 +31,19 @@ bool is_utf8(const std::uint8_t* text, std::size_t n) {
   return true;
 }
 
-// The Shift-JIS bytes of a code point, "?" when it has none.
-std::string sjis_of(long cp) {
-  if (cp < 0x20 || cp == 0x7F) return " ";
-  if (cp < 0x80) return std::string(1, static_cast<char>(cp));
-  if (cp >= 0xFF61 && cp <= 0xFF9F) return std::string(1, static_cast<char>(cp - 0xFF61 + 0xA1));  // half-width kana
+// The Shift-JIS bytes of a code point into out (1 or 2), "?" when it has none.
+int sjis_of(long cp, char out[2]) {
+  out[0] = '?';
+  if (cp < 0x20 || cp == 0x7F) return out[0] = ' ', 1;
+  if (cp < 0x80) return out[0] = static_cast<char>(cp), 1;
+  if (cp >= 0xFF61 && cp <= 0xFF9F) return out[0] = static_cast<char>(cp - 0xFF61 + 0xA1), 1;  // half-width kana
   const SjisPair* end = SJIS_PAIRS + SJIS_PAIR_COUNT;
   const SjisPair* at =
       std::lower_bound(SJIS_PAIRS, end, cp, [](const SjisPair& p, long c) { return p.code_point < c; });
-  if (at == end || at->code_point != static_cast<std::uint32_t>(cp)) return "?";
-  return {static_cast<char>(at->sjis >> 8), static_cast<char>(at->sjis & 0xFF)};
+  if (at == end || at->code_point != static_cast<std::uint32_t>(cp)) return 1;
+  out[0] = static_cast<char>(at->sjis >> 8);
+  out[1] = static_cast<char>(at->sjis & 0xFF);
+  return 2;
 }
 
 }  // namespace
@@ -50,23 +53,24 @@ std::string field_text(const std::uint8_t* text, std::size_t n, std::size_t widt
   const bool utf8 = is_utf8(text, n);
   std::string out;
   for (std::size_t i = 0; i < n;) {
-    std::string ch;
+    char ch[2];
+    int len = 1;
     if (utf8) {
-      std::size_t len = 1;
-      ch = sjis_of(utf8_at(text, n, i, len));
-      i += len;
+      std::size_t used = 1;
+      len = sjis_of(utf8_at(text, n, i, used), ch);
+      i += used;
     } else if (sjis_lead(text[i]) && i + 1 < n && sjis_trail(text[i + 1])) {
-      ch.assign(reinterpret_cast<const char*>(text + i), 2);
+      ch[0] = static_cast<char>(text[i]);
+      ch[1] = static_cast<char>(text[i + 1]);
+      len = 2;
       i += 2;
     } else {
       const std::uint8_t b = text[i++];
-      ch = b >= 0x20 && b < 0x7F    ? std::string(1, static_cast<char>(b))
-           : b >= 0xA1 && b <= 0xDF ? std::string(1, static_cast<char>(b))
-           : b < 0x20               ? " "
-                                    : "?";
+      const bool shown = (b >= 0x20 && b < 0x7F) || (b >= 0xA1 && b <= 0xDF);  // ASCII, half-width kana
+      ch[0] = shown ? static_cast<char>(b) : b < 0x20 ? ' ' : '?';
     }
-    if (out.size() + ch.size() > width) break;
-    out += ch;
+    if (out.size() + static_cast<std::size_t>(len) > width) break;
+    out.append(ch, static_cast<std::size_t>(len));
   }
   out.resize(width, ' ');
   return out;
