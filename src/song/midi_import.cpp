@@ -317,6 +317,13 @@ std::uint8_t fit_tempo(const File& f, MidiImport& r, std::uint32_t end, std::vec
   }
   std::sort(choices.begin(), choices.end(), [](const Choice& a, const Choice& b) { return a.us < b.us; });
 
+  // The representable tempos on either side of `want` microseconds a tick.
+  auto around = [&](double want) {
+    auto hi = std::upper_bound(choices.begin(), choices.end(), want,
+                               [](double w, const Choice& c) { return w < c.us; });  // first slower
+    return std::pair<const Choice&, const Choice&>{hi == choices.end() ? choices.back() : *hi,
+                                                   hi == choices.begin() ? choices.front() : *(hi - 1)};
+  };
   map.at = 0;
   double song = 0;
   Choice now = *std::find_if(choices.begin(), choices.end(), [&](const Choice& c) { return c.factor == 64; });
@@ -331,19 +338,32 @@ std::uint8_t fit_tempo(const File& f, MidiImport& r, std::uint32_t end, std::vec
       const double tolerance = 6000 + 20e-6 * file_next;
       const double lag = song - file_now;
       const double want = file_next - file_now - (std::abs(lag) > tolerance ? lag / 16 : 0);
-      auto hi = std::upper_bound(choices.begin(), choices.end(), want,
-                                 [](double w, const Choice& c) { return w < c.us; });  // first slower
-      const Choice& slower = hi == choices.end() ? choices.back() : *hi;
-      const Choice& faster = hi == choices.begin() ? choices.front() : *(hi - 1);
+      const auto [slower, faster] = around(want);
       auto miss = [&](const Choice& c) { return std::abs(song + c.us - file_next); };
-      const bool around = now.us == slower.us || now.us == faster.us;
-      if (!around || miss(now) > tolerance) {
+      if ((now.us != slower.us && now.us != faster.us) || miss(now) > tolerance) {
         const Choice& best = miss(faster) <= miss(slower) ? faster : slower;
         if (best.us != now.us) changes.push_back({k - 1, best.factor, best.effective});
         now = best;
       }
     }
     song += now.us;
+    // While the file's tempo holds and the song stays inside the tolerance,
+    // nothing changes: those ticks go by at once.
+    const std::size_t piece = map.at;
+    const double per = map.us_per_tick[piece], lag = song - file_next;
+    const double tolerance = 6000 + 20e-6 * file_next, drift = now.us - per;
+    const auto [slower, faster] = around(per);
+    if (k >= 1 && std::abs(lag) <= tolerance && (now.us == slower.us || now.us == faster.us)) {
+      double room = drift == 0 ? 1e18 : (tolerance - (drift > 0 ? lag : -lag)) / std::abs(drift) - 1;
+      if (piece + 1 < map.from_tick.size()) room = std::min(room, map.from_tick[piece + 1] - (k + 2.0));
+      room = std::min(room, static_cast<double>(end) - (k + 2.0));
+      if (room >= 1) {
+        const std::uint32_t skip = static_cast<std::uint32_t>(room);
+        song += skip * now.us;
+        k += skip;
+        file_next = map.us(k + 1.0);
+      }
+    }
   }
   return static_cast<std::uint8_t>(base);
 }
@@ -398,12 +418,14 @@ std::vector<Event> lay_out(const std::vector<Item>& items, std::size_t count, st
       gap -= add;
     }
   };
-  auto advance = [&](std::uint32_t t) {
+  // Up to tick t, where item `next` is due; a measure end is a place to cut too.
+  auto advance = [&](std::uint32_t t, std::size_t next) {
     for (; bar < bars.size() && bars[bar] <= t; ++bar) {
       fill(bars[bar] - pos);
       pos = bars[bar];
       out.push_back({EV_MEASURE_END, 0, 0, 0});
       last = -1;
+      if (cuts && pos < t) cuts->push_back({pos, out.size(), next});
     }
     fill(t - pos);
     pos = t;
@@ -411,7 +433,7 @@ std::vector<Event> lay_out(const std::vector<Item>& items, std::size_t count, st
   for (std::size_t i = 0; i < count; ++i) {
     const Item& it = items[i];
     if (i == 0 || it.tick != items[i - 1].tick) {
-      advance(it.tick);
+      advance(it.tick, i);
       if (cuts) cuts->push_back({it.tick, out.size(), i});
     }
     out.push_back(it.ev);
@@ -422,7 +444,7 @@ std::vector<Event> lay_out(const std::vector<Item>& items, std::size_t count, st
         out.push_back({EV_CONTINUE, 0, d[k], k + 1 < d.size() ? d[k + 1] : static_cast<std::uint8_t>(0xF7)});
     }
   }
-  advance(end);
+  advance(end, count);
   return out;
 }
 
@@ -430,21 +452,29 @@ std::vector<Event> lay_out(const std::vector<Item>& items, std::size_t count, st
 // another, which changes to the part's channel first.
 void split(Part& p, std::uint32_t end, const std::vector<std::uint32_t>& bars, const File& f) {
   std::vector<Item> items = std::move(p.items);
-  for (;;) {
+  for (std::uint32_t from = 0;;) {
     std::vector<Cut> cuts;
     std::vector<Event> all = lay_out(items, items.size(), end, bars, f, &cuts);
     if (all.size() <= static_cast<std::size_t>(MAX_TRACK_EVENTS)) {
       p.blocks.push_back(std::move(all));
       return;
     }
-    const bool goes_on = !p.blocks.empty();  // starts with its channel change
+    // The latest place that leaves a full block and gets further than the last one.
     const Cut* cut = nullptr;
+    std::uint32_t over = end;
     for (const Cut& c : cuts)
-      if (c.events <= static_cast<std::size_t>(MAX_TRACK_EVENTS) && c.item > (goes_on ? 1u : 0u)) cut = &c;
-    if (!cut)
-      refuse("MIDI channel " + std::to_string(p.channel + 1) + " has more events at one tick than a track holds");
+      if (c.events > static_cast<std::size_t>(MAX_TRACK_EVENTS))
+        over = std::min(over, c.tick);
+      else if (c.tick > from)
+        cut = &c;
+    if (!cut) {
+      const auto bar = std::upper_bound(bars.begin(), bars.end(), over) - bars.begin() + 1;
+      refuse("MIDI file does not fit a song: channel " + std::to_string(p.channel + 1) +
+             " needs more than a track's events up to bar " + std::to_string(bar));
+    }
     p.blocks.push_back(lay_out(items, cut->item, cut->tick, bars, f, nullptr));
-    const Item change{cut->tick, Key{0, 0, 0}, {EV_MIDI_CH, 0, static_cast<std::uint8_t>(p.channel + 1), 0}};
+    from = cut->tick;
+    const Item change{from, Key{0, 0, 0}, {EV_MIDI_CH, 0, static_cast<std::uint8_t>(p.channel + 1), 0}};
     items.erase(items.begin(), items.begin() + static_cast<long>(cut->item));
     items.insert(items.begin(), change);
   }
@@ -583,6 +613,12 @@ void build(const File& f, MidiImport& r, Song& s) {
     }
   }
 
+  // Every track runs from the start to the end, so none can be longer than a block holds.
+  const std::vector<std::uint32_t> bars = bar_lines(f, end);
+  if (bars.size() + end / 255 > static_cast<std::size_t>(MAX_TRACK_EVENTS))
+    refuse("MIDI file too long for a song: its " + std::to_string(bars.size() + 1) +
+           " bars need more events than a track holds");
+
   // Tempo, later keys and exclusives go on the first track: it plays first in every tick.
   std::vector<Item> first;
   std::vector<TempoEvent> changes;
@@ -613,7 +649,6 @@ void build(const File& f, MidiImport& r, Song& s) {
   if (!sigs.empty())
     s.beat_num = static_cast<std::uint8_t>(sigs[0].num), s.beat_den = static_cast<std::uint8_t>(1 << sigs[0].pow);
 
-  const std::vector<std::uint32_t> bars = bar_lines(f, end);
   for (Part& p : s.parts) {
     std::stable_sort(p.items.begin(), p.items.end(), before);
     split(p, end, bars, f);

@@ -233,6 +233,8 @@ TEST_F(MidiImportTest, RefusedFiles) {
       {"RIFF without data",
        {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'R', 'M', 'I', 'D'},
        "MIDI file damaged: a RIFF MIDI file without MIDI data"},
+      {"longer than a track can reach", midi_file({notes_at({{60, 0, 10}}).at(2000000, {0xB0, 1, 0})}, 48, 0),
+       "MIDI file too long for a song: its 10417 bars need more events than a track holds"},
       {"too many tracks", midi_file({overlapping}, 48, 0),
        "MIDI file does not fit the 18 tracks: channel 1 needs 19 tracks (19 in all)"},
   };
