@@ -38,8 +38,8 @@ int sjis_of(long cp, char out[2]) {
   if (cp < 0x80) return out[0] = static_cast<char>(cp), 1;
   if (cp >= 0xFF61 && cp <= 0xFF9F) return out[0] = static_cast<char>(cp - 0xFF61 + 0xA1), 1;  // half-width kana
   const SjisPair* end = SJIS_PAIRS + SJIS_PAIR_COUNT;
-  const SjisPair* at =
-      std::lower_bound(SJIS_PAIRS, end, cp, [](const SjisPair& p, long c) { return p.code_point < c; });
+  const SjisPair* at = std::lower_bound(SJIS_PAIRS, end, cp,
+                                        [](const SjisPair& p, long c) { return static_cast<long>(p.code_point) < c; });
   if (at == end || at->code_point != static_cast<std::uint32_t>(cp)) return 1;
   out[0] = static_cast<char>(at->sjis >> 8);
   out[1] = static_cast<char>(at->sjis & 0xFF);
