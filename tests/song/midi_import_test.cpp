@@ -130,14 +130,19 @@ TEST_F(MidiImportTest, EventsOfEachKindOfInput) {
                                       .with_length(0, {0xFF, 0x03}, utf8_title)
                                       .with_length(0, {0xFF, 0x59}, {0xFD, 1})
                                       .meta(0, 0x01, "text")
-                                      .meta(0, 0x7F, "xx"),
+                                      .meta(0, 0x7F, "xx")
+                                      .with_length(24, {0xFF, 0x59}, {2, 0}),
                                   notes_at({{60, 0, 24}}).meta(0, 0x03, "Piano")},
                                  48);
          put_chunk(f, "XFIH", {1, 2, 3});
          return f;
        }(),
-       {{1, "60,24,24,100"}},
+       {{1, "60,24,24,100 245,2,0,0"}},
        "1 track, 1 note; changed: 2 meta events dropped"},
+      {"a tempo past 240 clamped",
+       midi_file({notes_at({{60, 0, 48}}, MidiTrack().with_length(0, {0xFF, 0x51}, {0x03, 0x0D, 0x40}))}, 48, 0),
+       {{1, "60,48,48,100"}},
+       "1 track, 1 note; changed: 1 tempo clamped to 10-240"},
       {"RIFF RMID",
        rmid_file(midi_file({notes_at({{64, 0, 48}})}, 96, 0)),
        {{1, "64,24,24,100"}},
@@ -159,6 +164,8 @@ TEST_F(MidiImportTest, EventsOfEachKindOfInput) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(image() + SONG_TITLE), 10), "\x83\x65\x83\x58\x83\x67\x8b\xc8  ");
   EXPECT_EQ(std::string(reinterpret_cast<char*>(image() + start[0] + TRACK_MEMO), 6), "Piano ");
   EXPECT_EQ(image()[SONG_KEY], 27);  // C minor
+  ASSERT_EQ(import(cases[9].file), nullptr);
+  EXPECT_EQ(image()[SONG_TEMPO], 240);
   ASSERT_EQ(import(cases[6].file), nullptr);
   EXPECT_EQ(image()[SONG_BEAT], 3);
   EXPECT_EQ(image()[SONG_BEAT + 1], 4);
