@@ -500,8 +500,9 @@ std::vector<std::uint32_t> bar_lines(const File& f, std::uint32_t end) {
     const double t = std::floor(pos + 0.5);
     if (t > end) return bars;
     if (bars.empty() || t > bars.back()) bars.push_back(static_cast<std::uint32_t>(t));
-    if (bars.size() > static_cast<std::size_t>(MAX_TRACK_EVENTS) * TRACK_COUNT)
-      refuse("MIDI file does not fit a song: more bars than the song can hold");
+    // Every track holds a measure end a bar.
+    if (bars.size() > static_cast<std::size_t>(MAX_TRACK_EVENTS))
+      refuse("MIDI file too long for a song: more bars than a track holds");
   }
 }
 
