@@ -26,6 +26,7 @@ std::map<std::string, Command>& commands() {
 int help() {
   std::fprintf(stderr, "usage:\n");
   for (const auto& [name, cmd] : commands()) std::fprintf(stderr, "  takto-cli %s\n", cmd.usage);
+  std::fprintf(stderr, "A song to load may also be a Standard MIDI File: it is imported.\n");
   return 2;
 }
 }  // namespace
