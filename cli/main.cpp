@@ -34,6 +34,7 @@ void print_help(std::FILE* out) {
   for (const auto& [name, cmd] : commands()) std::fprintf(out, "  takto-cli %s\n      %s\n", cmd.usage, cmd.summary);
   std::fprintf(out,
                "  takto-cli --help\n      prints this and exits\n\n"
+               "A song to load may also be a Standard MIDI File: it is imported.\n\n"
                "exit status:\n"
                "  0  done\n"
                "  1  the file was refused, or could not be written\n"

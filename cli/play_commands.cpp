@@ -178,11 +178,9 @@ struct SpillChunk {
     ++size;
   }
   void put_varlen(std::uint32_t v) {
-    std::uint8_t tmp[5];
-    int n = 0;
-    tmp[n++] = v & 0x7F;
-    while (v >>= 7) tmp[n++] = static_cast<std::uint8_t>(0x80 | (v & 0x7F));
-    while (n) put(tmp[--n]);
+    std::uint8_t bytes[5];
+    const int n = midi_varlen(v, bytes);
+    for (int i = 0; i < n; ++i) put(bytes[i]);
   }
   void at(std::uint32_t time) {
     put_varlen(time - now);
@@ -242,7 +240,7 @@ bool copy_chunk(std::FILE* out, const std::vector<std::uint8_t>& head, SpillChun
 
 // The whole file: the tempo track, then each song track named by its memo.
 bool write_smf(std::FILE* out, SpillChunk* chunks) {
-  const std::uint8_t head[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, TRACK_COUNT + 1, 0, 48};
+  const std::uint8_t head[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, TRACK_COUNT + 1, 0, SONG_TICKS_PER_QUARTER};
   if (std::fwrite(head, 1, sizeof head, out) != sizeof head || !copy_chunk(out, {}, chunks[0])) return false;
   for (int t = 0; t < TRACK_COUNT; ++t) {
     const std::uint8_t* memo = image() + start[t] + TRACK_MEMO;

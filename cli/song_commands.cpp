@@ -1,6 +1,7 @@
-// takto-cli: new, check, dump, resave.
+// takto-cli: new, check, dump, resave, import-midi.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "host/headless/headless.h"
@@ -113,6 +114,30 @@ int cmd_resave(int argc, char** argv) {
   return save(argv[2]);
 }
 
+constexpr const char* IMPORT_USAGE = "import-midi IN.mid OUT.sqf";
+
+int cmd_import(int argc, char** argv) {
+  if (argc != 3) return usage_error(IMPORT_USAGE);
+  if (start_song() != 0) return 1;
+  std::vector<std::uint8_t> bytes;
+  if (const char* why = read_song_file(argv[1], bytes)) {
+    std::fprintf(stderr, "%s\n", why);
+    return 1;
+  }
+  if (!is_midi_file(bytes.data(), bytes.size())) {
+    std::fprintf(stderr, "Not a MIDI file\n");
+    return 1;
+  }
+  MidiImport report;
+  if (const char* why = import_midi(bytes.data(), bytes.size(), report)) {
+    std::fprintf(stderr, "%s\n", why);
+    return 1;
+  }
+  if (save(argv[2]) != 0) return 1;
+  std::fprintf(stderr, "%s\n", midi_import_summary(report).c_str());
+  return 0;
+}
+
 const bool registered =
     register_command("new", "new OUT.sqf", cmd_new, "writes the empty song") &&
     register_command("check", "check FILE", cmd_check,
@@ -120,6 +145,9 @@ const bool registered =
     register_command("dump", "dump FILE", cmd_dump, "prints the header and one line per event of every track") &&
     register_command(
         "resave", "resave IN.sqf OUT.sqf", cmd_resave,
-        "loads IN, rebuilds the track table and the same-measure links and saves to OUT, as the save command does");
+        "loads IN, rebuilds the track table and the same-measure links and saves to OUT, as the save command does") &&
+    register_command(
+        "import-midi", IMPORT_USAGE, cmd_import,
+        "reads the Standard MIDI File IN and saves it as the song OUT; a report of what it changed on stderr");
 
 }  // namespace

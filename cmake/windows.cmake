@@ -2,6 +2,7 @@
 # cmake/mingw-w64.cmake: takto.exe on the win32 backend, and the tests that run
 # under Wine (the portable suite as Windows builds it, and the backend's own).
 takto_library(takto_song src/song takto_host)
+target_sources(takto_song PRIVATE ${sjis_table})
 takto_library(takto_player src/player takto_song)
 takto_library(takto_editor src/editor takto_player)
 takto_library(takto_screens src/screens takto_editor)

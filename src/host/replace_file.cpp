@@ -220,8 +220,9 @@ ReadStatus read_whole_file(const char* name, std::vector<std::uint8_t>& out, std
   } else if (static_cast<std::uintmax_t>(st.st_size) > limit) {
     status = ReadStatus::too_big;
   } else {
-    // One byte more than allowed, to notice a file that grew since the check.
-    out.resize(limit + 1);
+    // One byte more than the file holds, to notice a file that grew since the
+    // check; the buffer grows with it up to one byte more than allowed.
+    out.resize(static_cast<std::size_t>(st.st_size) + 1);
     std::size_t got = 0;
     while (got < out.size()) {
       const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
@@ -229,6 +230,7 @@ ReadStatus read_whole_file(const char* name, std::vector<std::uint8_t>& out, std
       if (n < 0) status = ReadStatus::failed;
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
+      if (got == out.size() && out.size() <= limit) out.resize(std::min(limit + 1, 2 * out.size()));
     }
     out.resize(got);
     if (status == ReadStatus::ok && got > limit) status = ReadStatus::too_big;
@@ -296,10 +298,17 @@ ReadStatus read_whole_file(const char* name, std::vector<std::uint8_t>& out, std
   if (!fs::exists(status)) return ReadStatus::missing;
   if (fs::is_directory(status)) return ReadStatus::directory;
   if (!fs::is_regular_file(status)) return ReadStatus::special;
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (!ec && size > limit) return ReadStatus::too_big;
   std::FILE* f = host_open_file(name, "rb");
   if (!f) return ReadStatus::open_failed;
-  out.resize(limit + 1);
-  const std::size_t got = std::fread(out.data(), 1, out.size(), f);
+  out.resize(ec ? limit + 1 : static_cast<std::size_t>(size) + 1);
+  std::size_t got = 0;
+  for (;;) {
+    got += std::fread(out.data() + got, 1, out.size() - got, f);
+    if (got < out.size() || out.size() > limit || std::ferror(f)) break;
+    out.resize(std::min(limit + 1, 2 * out.size()));
+  }
   const bool failed = std::ferror(f) != 0;
   std::fclose(f);
   out.resize(got);

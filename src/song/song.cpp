@@ -140,6 +140,11 @@ const char* size_fault(std::uintmax_t size) {
 }  // namespace
 
 int load_song_bytes(const std::uint8_t* bytes, std::size_t size) {
+  if (is_midi_file(bytes, size)) {
+    MidiImport report;
+    if (const char* why = import_midi(bytes, size, report)) return refuse(why);
+    return 1;
+  }
   if (const char* fault = size_fault(size)) return refuse(fault);
   if (size < SONG_MAGIC_LEN || std::memcmp(bytes, SONG_MAGIC_TEXT, SONG_MAGIC_LEN) != 0) {
     refuse("Not SQF format file");
@@ -154,24 +159,37 @@ int load_song_bytes(const std::uint8_t* bytes, std::size_t size) {
   return 1;
 }
 
+const char* read_song_file(const char* name, std::vector<std::uint8_t>& bytes) {
+  try {
+    // MIDI files may be larger than a song; anything else is checked against the image.
+    switch (read_whole_file(name, bytes, MIDI_FILE_LIMIT)) {
+      case ReadStatus::ok: return nullptr;
+      case ReadStatus::missing: return "File not found";
+      case ReadStatus::open_failed: return "File open failed";
+      case ReadStatus::directory: return "File size 0 or directory";
+      case ReadStatus::special: return "Not a regular file";
+      case ReadStatus::too_big: return "Too big file";
+      case ReadStatus::failed: return "File read failed";
+    }
+  } catch (const std::bad_alloc&) {
+    return OUT_OF_MEMORY;
+  }
+  return "File read failed";
+}
+
 int load_song() {
   char name[FILE_NAME_SIZE];
   copy_file_name(name);
   std::vector<std::uint8_t> buffer;
-  try {
-    switch (read_whole_file(name, buffer, SONG_IMAGE_SIZE)) {
-      case ReadStatus::ok: break;
-      case ReadStatus::missing: return refuse("File not found");
-      case ReadStatus::open_failed: return refuse("File open failed");
-      case ReadStatus::directory: return refuse("File size 0 or directory");
-      case ReadStatus::special: return refuse("Not a regular file");
-      case ReadStatus::too_big: return refuse("Too big file");
-      case ReadStatus::failed: return refuse("File read failed");
-    }
-  } catch (const std::bad_alloc&) {
-    return refuse(OUT_OF_MEMORY);
+  if (const char* why = read_song_file(name, buffer)) return refuse(why);
+  if (!load_song_bytes(buffer.data(), buffer.size())) return 0;
+  // S must never write a song over the MIDI file it came from. A name too
+  // long to hold is left empty rather than cut, which would name another file.
+  if (is_midi_file(buffer.data(), buffer.size())) {
+    const std::string song_name = imported_song_name(name);
+    set_file_name(song_name.size() < FILE_NAME_SIZE ? song_name.c_str() : "");
   }
-  return load_song_bytes(buffer.data(), buffer.size());
+  return 1;
 }
 
 int save_song() {

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 constexpr std::size_t SONG_IMAGE_SIZE = 1180990;
 constexpr int TRACK_COUNT = 18;
@@ -174,9 +176,13 @@ const char* song_damage(const std::uint8_t* bytes, std::size_t size);
 // 0 on success, 1 when memory is short.
 int new_song();
 // Reads the file into the image. 1 when loaded, 0 when refused (with a message).
+// A MIDI file is imported, and file_name then names the song beside it.
 int load_song();
-// Takes a file's bytes as load_song does after reading them. 1 when loaded.
+// Takes a file's bytes as load_song does after reading them: a song image,
+// or a MIDI file that is imported. 1 when loaded.
 int load_song_bytes(const std::uint8_t* bytes, std::size_t size);
+// Reads a file to load: nullptr, or the message that refuses it.
+const char* read_song_file(const char* name, std::vector<std::uint8_t>& bytes);
 // Writes the used part of the image. 0 when saved, 1 when it failed (with a
 // message); the previous file stays whole on failure.
 int save_song();
@@ -200,3 +206,39 @@ void relink_measures();
 int insert_same_measure(std::uint32_t p, int& k);
 int insert_measure_end(std::uint32_t& p, int& k);
 int delete_event(std::uint32_t p, int& k);
+
+// --- Standard MIDI Files ---
+
+// Every MIDI file moves time in these units.
+constexpr int SONG_TICKS_PER_QUARTER = 48;
+// Largest MIDI file a load reads: more could never fit the image.
+constexpr std::size_t MIDI_FILE_LIMIT = 16u << 20;
+
+// A variable-length number as a MIDI file writes it; returns its 1-5 bytes.
+int midi_varlen(std::uint32_t value, std::uint8_t out[5]);
+
+// What an import made and what it had to change on the way.
+struct MidiImport {
+  int tracks = 0;  // song tracks holding events
+  int notes = 0;
+  int notes_shortened = 0;  // gates longer than 255 ticks
+  int notes_merged = 0;     // note-ons of one pitch and channel at one tick
+  int notes_unended = 0;    // no note-off before their track's end
+  int tempos_clamped = 0;   // outside 10-240 quarter notes a minute
+  int metas_dropped = 0;
+  int exclusives_dropped = 0;  // longer than 253 bytes, bytes above 7F, F7 escapes
+  int exclusives_closed = 0;   // no F7 at the end: closed
+  bool smpte = false;          // frame time taken at 120 quarter notes a minute
+};
+
+// A Standard MIDI File ("MThd"), or a RIFF "RMID" file that holds one.
+bool is_midi_file(const std::uint8_t* bytes, std::size_t size);
+// Makes the song of a MIDI file in the image, rebuilding the track table.
+// nullptr when done; otherwise the one line that says why not, and the image
+// is as it was.
+const char* import_midi(const std::uint8_t* bytes, std::size_t size, MidiImport& report);
+// The report's counts in one line: "2 tracks, 10 notes; changed: ..."
+std::string midi_import_summary(const MidiImport& report);
+// The name a song imported from `name` is saved under: its extension (if any)
+// becomes ".sqf", and a name that would stay the same gets ".sqf" added.
+std::string imported_song_name(const std::string& name);
