@@ -1,7 +1,7 @@
 // The desktop backend: an SDL2 window, the player's clock (the audio callback,
 // else a 1 ms timer thread), MIDI output to the built-in synthesizer or to a
-// MIDI port (RtMidi), and the desktop's own file dialogs. The program (desktop/main.cpp) sets these up and tears them down in
-// a fixed order: window, MIDI output, timer, application thread; and back.
+// MIDI port (RtMidi), and the desktop's own file dialogs. The program (desktop/main.cpp) sets these up and tears them
+// down in a fixed order: window, MIDI output, timer, application thread; and back.
 #pragma once
 
 #include <SDL2/SDL_keyboard.h>
