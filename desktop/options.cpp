@@ -12,6 +12,9 @@ const char DESKTOP_USAGE[] =
     "  --soundfont PATH  SoundFont of the built-in synthesizer\n"
     "  --midi-out NAME   send to the MIDI port NAME instead of the built-in synthesizer\n"
     "  --midi-out list   print the MIDI ports and exit\n"
+    "  --enhanced        live song header and monitor cells, mute and tempo keys, MIDI in\n"
+    "  --midi-in NAME    take MIDI from the port NAME (implies --enhanced); list: print the ports\n"
+    "  --midi-clock      send MIDI clock, start, continue and stop while playing\n"
     "  --help            print this and exit\n"
     "  --version         print the version and exit\n";
 
@@ -50,7 +53,15 @@ bool parse_options(int argc, const char* const* argv, const char* env_scale, Des
       (name == "--help" ? out.help : out.version) = true;
       continue;
     }
-    if (name != "--scale" && name != "--soundfont" && name != "--midi-out") {
+    if (name == "--enhanced" || name == "--midi-clock") {
+      if (has_value) {
+        error = name + " takes no value";
+        return false;
+      }
+      (name == "--enhanced" ? out.enhanced : out.midi_clock) = true;
+      continue;
+    }
+    if (name != "--scale" && name != "--soundfont" && name != "--midi-out" && name != "--midi-in") {
       error = "unknown option '" + arg + "'";
       return false;
     }
@@ -69,6 +80,9 @@ bool parse_options(int argc, const char* const* argv, const char* env_scale, Des
     } else if (value.empty()) {
       error = name + " needs a value";
       return false;
+    } else if (name == "--midi-in") {
+      out.midi_in = value;
+      out.enhanced = true;
     } else {
       (name == "--soundfont" ? out.soundfont : out.midi_out) = value;
     }

@@ -13,6 +13,9 @@ struct OptionCase {
   const char* song = "";
   const char* midi_out = "";
   const char* soundfont = "";
+  const char* midi_in = "";
+  bool enhanced = false;
+  bool midi_clock = false;
 };
 
 const OptionCase option_cases[] = {
@@ -33,6 +36,11 @@ const OptionCase option_cases[] = {
     {{"--midi-out="}, nullptr, 0},
     {{"--colour"}, nullptr, 0},
     {{"--help", "--version"}, nullptr, 1},
+    {{"--enhanced", "s"}, nullptr, 1, "s", "", "", "", true},
+    {{"--midi-in", "Keys A", "--midi-clock"}, nullptr, 1, "", "", "", "Keys A", true, true},
+    {{"--midi-in=list"}, nullptr, 1, "", "", "", "list", true},
+    {{"--midi-in"}, nullptr, 0},
+    {{"--enhanced=1"}, nullptr, 0},
 };
 
 TEST(DesktopOptions, ParsedAsDocumented) {
@@ -49,6 +57,8 @@ TEST(DesktopOptions, ParsedAsDocumented) {
     EXPECT_EQ(o.song, c.song);
     EXPECT_EQ(o.midi_out, c.midi_out);
     EXPECT_EQ(o.soundfont, c.soundfont);
+    EXPECT_EQ(o.midi_in, c.midi_in);
+    EXPECT_EQ(std::pair(o.enhanced, o.midi_clock), std::pair(c.enhanced, c.midi_clock));
     EXPECT_EQ(o.help && o.version, c.args.size() == 2 && c.args[0] == std::string("--help"));
   }
 }
