@@ -136,18 +136,34 @@ TEST(EnhancedScreens, GoldenDumps) {
   }
 }
 
-// The TEMPO cell follows the song's own change and the keys, within 10-240.
-TEST(EnhancedScreens, TempoKeysAndLimits) {
+// Values on the screens: the TEMPO cell follows the song's own change and
+// the keys within 10-240; positioning fills the cells; SYNC MODE shows the clock.
+TEST(EnhancedScreens, LiveValues) {
   std::string many = "P wait=100";
   for (int i = 0; i < 70; ++i) many += " NUM+";
-  const std::pair<std::string, const char*> cases[] = {
-      {"P wait=100 snap=s", "TEMPO    :180 "},
-      {"P wait=100 NUM- S-VK189 NUM- wait=50 snap=s", "TEMPO    :178 "},
-      {many + " wait=50 snap=s", "TEMPO    :240 "},
+  const struct {
+    const char* options;
+    std::string keys;
+    const char* shows;
+  } cases[] = {
+      {"", "P wait=100 snap=s", "TEMPO    :180 "},
+      {"", "P wait=100 NUM- S-VK189 NUM- wait=50 snap=s", "TEMPO    :178 "},
+      {"", many + " wait=50 snap=s", "TEMPO    :240 "},
+      {"", "RETURN 3 RETURN RETURN P SPACE wait=20 snap=s", "PROGRAM:  5|---| 40"},
+      {"", "RETURN 3 RETURN RETURN P SPACE wait=20 snap=s", "CHANNEL:  3|OFF|  5"},
+      {"--midi-clock", "", "SYNC MODE: CLK "},
   };
-  for (const auto& [keys, shows] : cases) {
-    const Played r = play("", keys);
-    EXPECT_NE(r.screen.find(shows), std::string::npos) << keys << "\n" << r.screen.substr(0, 600);
+  for (const auto& c : cases) {
+    const Played r = play(c.options, c.keys);
+    // "LABEL:a|b|c": the row's first cells, without the columns between them.
+    std::string seen = r.screen;
+    if (std::string(c.shows).find('|') != std::string::npos) {
+      const std::size_t row = r.screen.find(std::string(c.shows).substr(0, 8));
+      seen = r.screen.substr(row, 8);
+      for (int j = 0; row != std::string::npos && j < 3; ++j)
+        seen += (j ? "|" : "") + r.screen.substr(row + 8 + 4 * j, 3);
+    }
+    EXPECT_NE(seen.find(c.shows), std::string::npos) << c.keys << "\n" << r.screen.substr(0, 1800);
   }
 }
 
