@@ -151,8 +151,10 @@ int cmd_session(int argc, char** argv) {
   set_file_name(o.song ? o.song : "");
   enhanced = o.enhanced;
   midi_clock = o.midi_clock;
-  // The script's midi= tokens are the input port.
-  midi_in_open.store(o.enhanced);
+  // The script's midi= tokens are the input port: without them none is open.
+  bool input = false;
+  for (const ScriptToken& t : tokens) input |= t.kind == ScriptToken::MIDI;
+  midi_in_open.store(o.enhanced && input);
   if (o.trace && !(trace_scratch = std::tmpfile())) {
     std::fprintf(stderr, "cannot write %s: no scratch file: %s\n", o.trace, std::strerror(errno));
     return 1;

@@ -119,7 +119,7 @@ TEST(EnhancedScreens, GoldenDumps) {
     const char* name;
     const char* keys;
   } cases[] = {
-      {"enhanced_main", ""},
+      {"enhanced_main", "midi=B07B00"},  // an input port: thru on, input from MIDI
       // Track 2 muted in its monitor, back to all tracks, tempo raised by two.
       {"enhanced_play_monitor", "P wait=1200 2 S-VK189 SPACE NUM+ NUM+ wait=100 snap=s"},
       // Overwrite a note, then insert a note and a chord of two.
@@ -152,6 +152,8 @@ TEST(EnhancedScreens, LiveValues) {
       {"", "RETURN 3 RETURN RETURN P SPACE wait=20 snap=s", "PROGRAM:  5|---| 40"},
       {"", "RETURN 3 RETURN RETURN P SPACE wait=20 snap=s", "CHANNEL:  3|OFF|  5"},
       {"--midi-clock", "", "SYNC MODE: CLK "},
+      {"", "", "MIDI THRU: OFF  "},  // no midi= token, no input port
+      {"", "", "REC INPUT: MPU "},
   };
   for (const auto& c : cases) {
     const Played r = play(c.options, c.keys);
