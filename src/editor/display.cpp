@@ -181,7 +181,9 @@ void draw_header_fields() {
   clip_double_byte_tail();
   print_at(0, 1, line_buffer, ATTR_YELLOW);
   std::snprintf(line_buffer, LINE_BUFFER_SIZE, "%2d", t + 1);
-  print_at(4, 2, line_buffer, ATTR_WHITE);
+  // A track muted in the track monitor (only enhanced mode mutes) shows it.
+  const bool muted_here = screen_mode.load() == MODE_TRACK_MONITOR && muted[t].load(std::memory_order_relaxed);
+  print_at(4, 2, line_buffer, muted_here ? ATTR_REVERSE_MAGENTA : ATTR_WHITE);
   draw_track_counts();
 }
 

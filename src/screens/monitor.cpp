@@ -25,6 +25,7 @@ bool all_tracks_ended() {
 // Stops play; c is the key that caused it, 0 for the end of the song.
 int stop(int c) {
   stop_play();
+  for (auto& m : muted) m.store(0);  // mutes last until the play ends
   if (key_shift != 0 || c == KEY_SHIFT_HOME) {
     // The edit screen then lists the track from its top down to the cursor.
     window_top = first_event(current_track);
@@ -54,6 +55,7 @@ void enhanced_key(int c) {
   if (c == KEY_EQUALS) {
     if (screen_mode.load() == MODE_TRACK_MONITOR) {
       muted[current_track].store(muted[current_track].load() ^ 1);
+      shown_track = -1;  // the track number shows it
     } else {
       for (auto& m : muted) m.store(0);
       draw_track_numbers();

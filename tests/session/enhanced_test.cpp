@@ -122,6 +122,7 @@ TEST(EnhancedScreens, GoldenDumps) {
       {"enhanced_main", "midi=B07B00"},  // an input port: thru on, input from MIDI
       // Track 2 muted in its monitor, back to all tracks, tempo raised by two.
       {"enhanced_play_monitor", "P wait=1200 2 S-VK189 SPACE NUM+ NUM+ wait=100 snap=s"},
+      {"enhanced_track_monitor_muted", "P wait=300 2 S-VK189 wait=100 snap=s"},
       // Overwrite a note, then insert a note and a chord of two.
       {"enhanced_step_input",
        "RETURN 2 RETURN RETURN wait=20 midi=904570 midi=804500 wait=20 I midi=903C64 midi=803C00 midi=904050 "
