@@ -14,12 +14,14 @@
 #include "host/png/png_picture.h"
 #include "host/replace_file.h"
 #include "player/player.h"
+#include "screens/screens.h"
 
 namespace {
 
 constexpr std::size_t MAX_SCRIPT_FILE = 16u << 20;
 constexpr char SESSION_USAGE[] =
-    "session [SONG.sqf] --keys SCRIPT [--screen OUT.txt] [--png OUT.png] [--trace OUT.txt]";
+    "session [SONG.sqf] --keys SCRIPT [--screen OUT.txt] [--png OUT.png] [--trace OUT.txt] [--enhanced] "
+    "[--midi-clock]";
 
 struct SessionOptions {
   const char* song = nullptr;
@@ -27,6 +29,8 @@ struct SessionOptions {
   const char* screen = nullptr;
   const char* png = nullptr;
   const char* trace = nullptr;
+  bool enhanced = false;
+  bool midi_clock = false;
 };
 
 bool parse_options(int argc, char** argv, SessionOptions& o) {
@@ -46,6 +50,10 @@ bool parse_options(int argc, char** argv, SessionOptions& o) {
       taken = true;
     }
     if (taken) continue;
+    if (std::strcmp(argv[i], "--enhanced") == 0 || std::strcmp(argv[i], "--midi-clock") == 0) {
+      (argv[i][2] == 'e' ? o.enhanced : o.midi_clock) = true;
+      continue;
+    }
     if (argv[i][0] == '-' || o.song) return false;
     o.song = argv[i];
   }
@@ -141,6 +149,12 @@ int cmd_session(int argc, char** argv) {
     return 1;
   }
   set_file_name(o.song ? o.song : "");
+  enhanced = o.enhanced;
+  midi_clock = o.midi_clock;
+  // The script's midi= tokens are the input port: without them none is open.
+  bool input = false;
+  for (const ScriptToken& t : tokens) input |= t.kind == ScriptToken::MIDI;
+  midi_in_open.store(o.enhanced && input);
   if (o.trace && !(trace_scratch = std::tmpfile())) {
     std::fprintf(stderr, "cannot write %s: no scratch file: %s\n", o.trace, std::strerror(errno));
     return 1;

@@ -16,6 +16,7 @@
 #include "host/host.h"
 #include "host/synth/synth.h"
 #include "player/player.h"
+#include "screens/screens.h"
 
 namespace {
 constexpr char VERSION[] = "0.1";
@@ -30,6 +31,9 @@ void application() {
   const bool opened =
       options.midi_out.empty() ? midi_open_synth(options.soundfont, error) : midi_open_port(options.midi_out, error);
   if (!opened) std::fprintf(stderr, "takto: %s; running without sound\n", error.c_str());
+  // Without a named port, none there is no fault.
+  if (options.enhanced && !midi_open_input(options.midi_in, error) && !options.midi_in.empty())
+    std::fprintf(stderr, "takto: %s; running without MIDI input\n", error.c_str());
   main_loop();
 }
 
@@ -55,7 +59,14 @@ int main(int argc, char** argv) {
     print_version();
     return 0;
   }
+  enhanced = options.enhanced;
+  midi_clock = options.midi_clock;
   silence_sound_libraries();
+  if (options.midi_in == "list") {
+    if (!midi_list_inputs(stdout))
+      std::printf("no MIDI system here: neither the ALSA sequencer nor a JACK server answers\n");
+    return 0;
+  }
   if (options.midi_out == "list") {
     if (!midi_list_ports(stdout)) {
       std::printf("no MIDI system here: neither the ALSA sequencer nor a JACK server answers\n");
@@ -94,6 +105,7 @@ int main(int argc, char** argv) {
     app_thread_join();
   }
   timer_stop();
+  midi_close_input();
   const long long clipped = synth_clipped_samples();
   midi_close();
   window_close();

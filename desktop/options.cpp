@@ -14,6 +14,10 @@ const OptionHelp DESKTOP_OPTIONS[] = {
     {"--gain DB", "the built-in synthesizer's level in dB (-40 to 40, default 0); clipped samples are counted"},
     {"--midi-out NAME", "sends to the MIDI port NAME instead of the built-in synthesizer"},
     {"--midi-out list", "prints the MIDI ports and exits"},
+    {"--enhanced", "live song header and monitor cells, mute and tempo keys, MIDI in"},
+    {"--midi-in NAME", "takes MIDI from the port NAME (implies --enhanced)"},
+    {"--midi-in list", "prints the MIDI input ports and exits"},
+    {"--midi-clock", "sends MIDI clock, start, continue and stop while playing"},
     {"--help", "prints this and exits"},
     {"--version", "prints the version and exits"},
 };
@@ -83,7 +87,15 @@ bool parse_options(int argc, const char* const* argv, const char* env_scale, Des
       (name == "--help" ? out.help : out.version) = true;
       continue;
     }
-    if (name != "--scale" && name != "--soundfont" && name != "--midi-out" && name != "--gain") {
+    if (name == "--enhanced" || name == "--midi-clock") {
+      if (has_value) {
+        error = name + " takes no value";
+        return false;
+      }
+      (name == "--enhanced" ? out.enhanced : out.midi_clock) = true;
+      continue;
+    }
+    if (name != "--scale" && name != "--soundfont" && name != "--midi-out" && name != "--midi-in" && name != "--gain") {
       error = "unknown option '" + arg + "'";
       return false;
     }
@@ -107,6 +119,9 @@ bool parse_options(int argc, const char* const* argv, const char* env_scale, Des
     } else if (value.empty()) {
       error = name + " needs a value";
       return false;
+    } else if (name == "--midi-in") {
+      out.midi_in = value;
+      out.enhanced = true;
     } else {
       (name == "--soundfont" ? out.soundfont : out.midi_out) = value;
     }

@@ -9,6 +9,9 @@ struct DesktopOptions {
   double gain_db = 0;     // --gain DB: the built-in synthesizer's level
   std::string soundfont;  // --soundfont PATH; "" the installed General MIDI font
   std::string midi_out;   // --midi-out NAME; "" the built-in synthesizer; "list"
+  std::string midi_in;    // --midi-in NAME; "list"
+  bool enhanced = false;  // --enhanced (also implied by --midi-in)
+  bool midi_clock = false;
   bool help = false;
   bool version = false;
   std::string song;  // every other argument, joined by single blanks

@@ -18,6 +18,7 @@
 #include "host/headless/session/session.h"
 #include "host/host.h"
 #include "player/player.h"
+#include "screens/screens.h"
 
 namespace {
 
@@ -50,6 +51,11 @@ std::vector<ScriptToken> script_from(Reader& in) {
     if (b >= 240) {
       t.kind = ScriptToken::WAIT;
       t.ms = (b & 7) * WAIT_STEP_MS;
+    } else if (b >= 228) {
+      // A note-on or note-off from the MIDI input, on a few notes so that
+      // chords happen.
+      t.kind = ScriptToken::MIDI;
+      t.ms = (b & 1 ? 0x90u : 0x80u) | (60u + (b & 6)) << 8 | (b & 1 ? 100u : 0u) << 16;
     } else if (b >= 120) {
       t.held.push_back(16);
       if (b >= 200) t.held.push_back(17);
@@ -95,6 +101,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!f || std::fwrite(loaded.data(), 1, loaded.size(), f) != loaded.size() || std::fclose(f) != 0) std::abort();
 
   set_file_name(path.c_str());
+  // Enhanced mode on every other input: its screens, keys and MIDI input too.
+  enhanced = (size & 1) != 0;
+  if (!enhanced) poll_hook = nullptr;
+  midi_in_open.store(enhanced);
+  for (std::uint32_t left; midi_in_pop(left);) {
+  }  // each input starts with an empty MIDI input
   headless_clear_alerts();
   run_session(script, main_loop, on_timer);
   // The session may have ended in the middle of play.

@@ -107,6 +107,7 @@ void position_loop() {
 }
 
 void main_loop() {
+  if (enhanced) poll_hook = serve_midi_input;
   if (new_song() != 0) return;
   char name[FILE_NAME_SIZE];
   copy_file_name(name);

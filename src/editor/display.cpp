@@ -164,6 +164,14 @@ void format_event() {
   line_buffer[ROW_WIDTH] = 0;
 }
 
+void draw_track_counts() {
+  const int used = (static_cast<int>(track_length(current_track)) - 48) / 4;
+  std::snprintf(line_buffer, LINE_BUFFER_SIZE, "%6d", used);
+  print_at(17, 0, line_buffer, ATTR_REVERSE_CYAN);
+  std::snprintf(line_buffer, LINE_BUFFER_SIZE, "%6d", MAX_TRACK_EVENTS - used);
+  print_at(5, 0, line_buffer, ATTR_REVERSE_CYAN);
+}
+
 namespace {
 
 void draw_header_fields() {
@@ -173,12 +181,10 @@ void draw_header_fields() {
   clip_double_byte_tail();
   print_at(0, 1, line_buffer, ATTR_YELLOW);
   std::snprintf(line_buffer, LINE_BUFFER_SIZE, "%2d", t + 1);
-  print_at(4, 2, line_buffer, ATTR_WHITE);
-  const int used = (static_cast<int>(track_length(t)) - 48) / 4;
-  std::snprintf(line_buffer, LINE_BUFFER_SIZE, "%6d", used);
-  print_at(17, 0, line_buffer, ATTR_REVERSE_CYAN);
-  std::snprintf(line_buffer, LINE_BUFFER_SIZE, "%6d", MAX_TRACK_EVENTS - used);
-  print_at(5, 0, line_buffer, ATTR_REVERSE_CYAN);
+  // A track muted in the track monitor (only enhanced mode mutes) shows it.
+  const bool muted_here = screen_mode.load() == MODE_TRACK_MONITOR && muted[t].load(std::memory_order_relaxed);
+  print_at(4, 2, line_buffer, muted_here ? ATTR_REVERSE_MAGENTA : ATTR_WHITE);
+  draw_track_counts();
 }
 
 // Where the player stands in the current track: the calling same-measure

@@ -55,6 +55,8 @@ void walk_to_measure_start();
 // Columns 10-29 of line_buffer (the whole row for some codes): the text of
 // the event at walk_pos.
 void format_event();
+// FREE and USED of current_track on the top row.
+void draw_track_counts();
 // Header fields, the 20 list rows and the mode label.
 void draw_event_list();
 // edit_pos from edit_meas / edit_step, corrected when beyond the track.
@@ -73,6 +75,12 @@ bool read_value(int x, int y, int maximum, int& value, const char* format, int w
 // The event at walk_pos becomes a copy of the nearest earlier note of the
 // track (60, 24, 20, 64 when there is none).
 void copy_previous_note();
+// A note from the MIDI input, entered as typing its number and RETURN would
+// in the current mode, with the keyboard's velocity. With chord, the note
+// entered before it takes step 0, so both start together.
+void enter_input_note(int note, int velocity, bool chord);
+// The next input note starts no chord with the last one.
+void forget_entered_note();
 // Inserts the event code, 0, byte2, byte3 at the cursor (the controller
 // list's choice) and puts the cursor on its third field. Nothing when the
 // track is full.

@@ -196,7 +196,37 @@ void enter_value(int digit) {
   recount_cursor();
 }
 
+// The event the last input note went into, 0 for none.
+std::uint32_t entered_note = 0;
+
 }  // namespace
+
+void forget_entered_note() { entered_note = 0; }
+
+void enter_input_note(int note, int velocity, bool chord) {
+  const std::uint32_t before = chord ? entered_note : 0;
+  std::uint32_t at = 0;
+  walk_pos = edit_pos;
+  if (edit_mode == EDIT_INSERT_EMPTY) {
+    if (!insert_note_copy()) return;
+    at = edit_pos;
+    walk_pos = edit_pos;
+    walk_next();
+    edit_pos = walk_pos;
+    cursor_column = 10;
+  } else {
+    if (is_note(event_at(edit_pos)[0])) at = edit_pos;
+    if (cursor_column == 10) cursor_column = 16;
+    move_down();
+  }
+  if (at != 0) {
+    event_at(at)[0] = static_cast<std::uint8_t>(note & 0x7F);
+    event_at(at)[3] = static_cast<std::uint8_t>(velocity & 0x7F);
+  }
+  if (before != 0 && before < track_end(current_track) && is_note(event_at(before)[0])) event_at(before)[1] = 0;
+  entered_note = at;
+  recount_cursor();
+}
 
 void copy_previous_note() {
   const std::uint8_t* s = image();

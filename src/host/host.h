@@ -3,6 +3,7 @@
 // platform header.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -76,3 +77,21 @@ constexpr unsigned HOST_MIDI_STILL_PLAYING = 65;
 unsigned host_midi_prepare(HostMidiHeader* header);
 unsigned host_midi_long(HostMidiHeader* header);
 unsigned host_midi_unprepare(HostMidiHeader* header);
+
+// A short message's length on the wire, by its status byte.
+inline int short_message_length(std::uint8_t status) {
+  if (status >= 0xF8 || status == 0xF6) return 1;
+  if (status == 0xF1 || status == 0xF3 || (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0) return 2;
+  return 3;
+}
+
+// --- MIDI input ---
+// A backend that opened an input port says so here and hands over each short
+// message it receives (from one thread of its own); the application thread
+// takes them. Full, the ring drops the newest.
+extern std::atomic<bool> midi_in_open;
+void midi_in_push(std::uint32_t message);
+bool midi_in_pop(std::uint32_t& message);
+// Called by every poll_key before it looks at the keys (null: none), so the
+// application thread serves the input wherever it waits for a key.
+extern void (*poll_hook)();

@@ -85,6 +85,7 @@ void on_key_up(int vk) {
 }
 
 int poll_key() {
+  if (poll_hook) poll_hook();
   if (key_queue.pushed_back != 0) {
     const int key = key_queue.pushed_back;
     key_queue.pushed_back = 0;

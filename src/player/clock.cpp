@@ -20,6 +20,11 @@ std::atomic<std::uint32_t> position[TRACK_COUNT];
 std::atomic<std::int32_t> countdown[TRACK_COUNT];
 std::atomic<std::int32_t> measure[TRACK_COUNT];
 std::atomic<std::uint8_t> ended[TRACK_COUNT];
+bool midi_clock = false;
+std::atomic<std::uint8_t> current_tempo{120};
+std::atomic<std::uint8_t> current_key{0};
+std::atomic<std::int32_t> tempo_offset{0};
+std::atomic<std::int32_t> measure_tick[TRACK_COUNT];
 
 int work_track = 0;
 std::uint8_t code = 0, step = 0, byte2 = 0, byte3 = 0;
@@ -42,6 +47,11 @@ std::atomic<bool> tick_running{false};
 // The clock has run since it last stood (the host agreed to start it). Only
 // the thread that calls on_timer touches it.
 bool clock_started = false;
+
+// The last relative tempo and the offset it was given, for a change of the
+// offset between tempo events.
+unsigned tempo_factor = 64;
+std::int32_t applied_offset = 0;
 
 bool clock_runs(std::uint8_t m) { return m == MODE_TRACK_MONITOR || m == MODE_PLAY_MONITOR; }
 
@@ -84,10 +94,17 @@ void player_detail::wait_for_tick_out() {
   while (tick_running.load()) std::this_thread::yield();
 }
 
+void send_clock_message(std::uint8_t status) {
+  if (midi_clock) host_midi_short(status);
+}
+
 void set_relative_tempo(unsigned r) {
-  std::uint32_t effective = (base_tempo * static_cast<std::uint32_t>(r) + 33) >> 6;
-  if (effective < 10) effective = 10;
-  if (effective > 240) effective = 240;
+  tempo_factor = r;
+  applied_offset = tempo_offset.load(std::memory_order_relaxed);
+  auto clamped = [](std::int64_t t) { return static_cast<std::uint32_t>(t < 10 ? 10 : t > 240 ? 240 : t); };
+  const std::uint32_t effective = clamped(clamped((base_tempo * static_cast<std::int64_t>(r) + 33) >> 6) +
+                                          static_cast<std::int64_t>(applied_offset));
+  current_tempo.store(static_cast<std::uint8_t>(effective), std::memory_order_relaxed);
   us_per_tick.store((12500000 / effective + 5) / 10, std::memory_order_relaxed);
 }
 
@@ -116,10 +133,16 @@ void player_detail::run_step(int t) {
   work_position = position[t].load(std::memory_order_relaxed);
   work_measure = measure[t].load(std::memory_order_relaxed);
   int budget = STEP_EVENT_LIMIT;
+  bool new_measure = false;
   for (;;) {
-    play_flag = (mode[t] & (TRACK_NOTES_MUTED | TRACK_CHANNEL_OFF)) == 0;
+    play_flag = (mode[t] & (TRACK_NOTES_MUTED | TRACK_CHANNEL_OFF)) == 0 && !muted[t].load(std::memory_order_relaxed);
     const std::int32_t time = fetch_event(budget);
-    if (dispatch()) {
+    const std::int32_t before = work_measure;
+    const bool track_ended = dispatch();
+    if (work_measure != before) new_measure = true;
+    if (new_measure && (track_ended || time != 0))
+      measure_tick[t].store(tick.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    if (track_ended) {
       ended[t].store(1, std::memory_order_relaxed);
       position[t].store(work_position, std::memory_order_relaxed);
       measure[t].store(work_measure, std::memory_order_relaxed);
@@ -142,6 +165,10 @@ void player_tick() {
     return;
   }
   tick.store(wrap_add(tick.load(std::memory_order_relaxed), 1), std::memory_order_relaxed);
+  if (tempo_offset.load(std::memory_order_relaxed) != applied_offset) set_relative_tempo(tempo_factor);
+  // 24 a quarter note, counted from the song's first tick.
+  const std::int32_t song_tick = tick.load(std::memory_order_relaxed) - FIRST_TICK;
+  if (song_tick >= 0 && song_tick % 2 == 0) send_clock_message(MIDI_CLOCK);
   for (int t = 0; t < TRACK_COUNT; ++t) {
     work_track = t;
     count_down_gates(t);

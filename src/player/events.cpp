@@ -66,9 +66,50 @@ struct Exclusive {
 };
 
 HostMidiHeader long_header;
+
+// Keeps what the working track sent, for the play monitor's cells.
+void note_sent(std::uint32_t msg) {
+  const unsigned type = msg & 0xF0, d1 = (msg >> 8) & 0xFF, d2 = (msg >> 16) & 0xFF;
+  int which = -1;
+  int value = static_cast<int>(d2);
+  if (type == 0xC0) {
+    which = LIVE_PROGRAM;
+    value = static_cast<int>(d1);
+  } else if (type == 0xE0) {
+    which = LIVE_BENDER;
+    value -= 64;
+  } else if (type == 0xB0) {
+    switch (d1) {
+      case 0: which = LIVE_BANK; break;
+      case 1: which = LIVE_MODULATION; break;
+      case 7: which = LIVE_VOLUME; break;
+      case 10: which = LIVE_PAN; break;
+      case 11: which = LIVE_EXPRESSION; break;
+      case 64: which = LIVE_PEDAL; break;
+      default: break;
+    }
+  }
+  if (which >= 0) live[work_track][which].store(static_cast<std::int16_t>(value), relaxed);
+}
+
+// Note-offs for track t's sounding notes on channel ch; their slots free.
+void end_notes(int t, unsigned ch) {
+  for (NoteSlot& slot : slots[t]) {
+    if (slot.gate_left.load(relaxed) == 0) continue;
+    slot.gate_left.store(0, relaxed);
+    send_short(midi_message(0x90 | ch, slot.note.load(relaxed), 0));
+  }
+  sounding[t].store(0, relaxed);
+}
 }  // namespace
 
-unsigned send_short(std::uint32_t msg) { return host_midi_short(msg); }
+std::atomic<std::int16_t> live[TRACK_COUNT][LIVE_COUNT];
+std::atomic<std::uint8_t> muted[TRACK_COUNT];
+
+unsigned send_short(std::uint32_t msg) {
+  note_sent(msg);
+  return host_midi_short(msg);
+}
 
 unsigned send_long(const std::uint8_t* buffer, std::uint32_t length) {
   long_header.data = buffer;
@@ -116,6 +157,7 @@ void play_note() {
 
 void count_down_gates(int t) {
   if (seek_target.load(relaxed) != 0) return;
+  if (muted[t].load(relaxed) && sounding[t].load(relaxed) != 0) end_notes(t, channel[t].load(relaxed));
   int n = sounding[t].load(relaxed);
   for (int i = 0; n != 0 && i < SLOT_COUNT; ++i) {
     NoteSlot& slot = slots[t][i];
@@ -134,18 +176,14 @@ void count_down_gates(int t) {
 
 void change_channel() {
   const int t = work_track;
-  unsigned old = channel[t].load(relaxed);
-  for (NoteSlot& slot : slots[t]) {
-    if (slot.gate_left.load(relaxed) == 0) continue;
-    slot.gate_left.store(0, relaxed);
-    send_short(midi_message(0x90 | old, slot.note.load(relaxed), 0));
-  }
-  sounding[t].store(0, relaxed);
+  end_notes(t, channel[t].load(relaxed));
   if (byte2 != 0) {
     channel[t].store(static_cast<std::uint8_t>((byte2 - 1) & 15), relaxed);
     mode[t] &= static_cast<std::uint8_t>(~TRACK_CHANNEL_OFF);
+    live[t][LIVE_CHANNEL].store(static_cast<std::int16_t>((byte2 - 1) & 15), relaxed);
   } else {
     mode[t] |= TRACK_CHANNEL_OFF;
+    live[t][LIVE_CHANNEL].store(LIVE_NONE, relaxed);
   }
 }
 
@@ -185,7 +223,10 @@ void player_detail::pitch_bend() {
   send_short(midi_message(status(0xE0), byte2, byte3));
 }
 
-void player_detail::music_key() { key_value.store((12 - TONIC_PITCH[step & 15]) % 12, relaxed); }
+void player_detail::music_key() {
+  key_value.store((12 - TONIC_PITCH[step & 15]) % 12, relaxed);
+  current_key.store(step, relaxed);
+}
 
 void send_user_exclusive() {
   const std::uint8_t* entry =

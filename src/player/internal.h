@@ -7,6 +7,9 @@
 
 namespace player_detail {
 
+// The tick at which the earliest track's first event plays, from player_reset.
+constexpr std::int32_t FIRST_TICK = 10;
+
 // Offset of each track's end event, set by player_reset; link targets and
 // exclusive reads stay at or below it.
 extern std::uint32_t last_event[TRACK_COUNT];

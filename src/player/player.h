@@ -93,6 +93,42 @@ extern std::uint32_t drum_map[128];         // note -> image offset of its rhyth
 extern std::uint8_t rhythm[TRACK_COUNT];    // copy of head byte 3; bit 7 toggled by the monitor
 extern std::int8_t step_plus[TRACK_COUNT];  // copy of head byte 6
 
+// Set once at start: play sends MIDI clock (F8 every 2 ticks), start,
+// continue, song position and stop to the output.
+extern bool midi_clock;
+enum : std::uint8_t { MIDI_CLOCK = 0xF8, MIDI_START = 0xFA, MIDI_CONTINUE = 0xFB, MIDI_STOP = 0xFC };
+// One of those to the output when midi_clock is set.
+void send_clock_message(std::uint8_t status);
+
+// --- What play is doing now, for the screens ---
+// Written by the thread that runs the player, read by the screens (relaxed:
+// a display may lag a tick). player_reset starts them over.
+extern std::atomic<std::uint8_t> current_tempo;  // quarter notes a minute now, 10-240
+extern std::atomic<std::uint8_t> current_key;    // key byte: the header's, then the last music key event's
+// Quarter notes a minute added to the song's tempo (the monitors' + and -
+// keys, application thread); the next tick takes it up.
+extern std::atomic<std::int32_t> tempo_offset;
+// The last value of each kind that a track sent, LIVE_NONE before the first;
+// LIVE_CHANNEL is the track's channel 0-15, LIVE_NONE while it is off.
+enum {
+  LIVE_CHANNEL,
+  LIVE_BANK,
+  LIVE_PROGRAM,
+  LIVE_BENDER,
+  LIVE_PEDAL,
+  LIVE_MODULATION,
+  LIVE_VOLUME,
+  LIVE_EXPRESSION,
+  LIVE_PAN,
+  LIVE_COUNT
+};
+constexpr std::int16_t LIVE_NONE = -32768;
+extern std::atomic<std::int16_t> live[TRACK_COUNT][LIVE_COUNT];
+extern std::atomic<std::int32_t> measure_tick[TRACK_COUNT];  // tick at which the track's measure began
+// A muted track's notes end at its next tick and no new one starts; its other
+// messages still go out. Set by the monitors, cleared by player_reset.
+extern std::atomic<std::uint8_t> muted[TRACK_COUNT];
+
 // --- Operations ---
 
 // The 1 ms timer callback: runs every overdue tick while the clock runs,

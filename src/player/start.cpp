@@ -18,7 +18,9 @@ void player_reset() {
   wait_for_tick_out();
   const std::uint8_t* s = image();
   base_tempo = s[SONG_TEMPO];
+  tempo_offset.store(0, relaxed);
   set_relative_tempo(64);
+  current_key.store(s[SONG_KEY], relaxed);
   play_bias = s[SONG_PLAY_BIAS];
   key_value.store((12 - TONIC_PITCH[s[SONG_KEY] & 15]) % 12, relaxed);
 
@@ -45,6 +47,9 @@ void player_reset() {
     countdown[t].store(c, relaxed);
     smallest = std::min(smallest, c);
     measure[t].store(1, relaxed);
+    muted[t].store(0, relaxed);
+    for (auto& v : live[t]) v.store(LIVE_NONE, relaxed);
+    live[t][LIVE_CHANNEL].store((mode[t] & TRACK_CHANNEL_OFF) ? LIVE_NONE : head[TRACK_CHANNEL] & 15, relaxed);
     ended[t].store(0, relaxed);
     std::copy(std::begin(DT1_INITIAL), std::end(DT1_INITIAL), dt1[t]);
     sounding[t].store(0, relaxed);
@@ -56,7 +61,10 @@ void player_reset() {
     return_position[t].store(0, relaxed);
     repeat_depth[t] = 0;
   }
-  for (auto& c : countdown) c.store(c.load(relaxed) - smallest + 10, relaxed);
+  for (int t = 0; t < TRACK_COUNT; ++t) {
+    countdown[t].store(countdown[t].load(relaxed) - smallest + FIRST_TICK, relaxed);
+    measure_tick[t].store(countdown[t].load(relaxed), relaxed);
+  }
   tick.store(0, relaxed);
 }
 
@@ -141,10 +149,22 @@ void start_play(std::uint32_t offset, std::uint8_t monitor) {
   paused.store(0);
   seek_target.store(offset);
   prepare_play();
+  if (midi_clock) {
+    // The next tick plays the start event.
+    const std::int32_t from = tick.load(relaxed) + 1 - FIRST_TICK;
+    if (from <= 0) {
+      send_clock_message(MIDI_START);
+    } else {
+      const std::int32_t sixteenths = std::min(from / 12, 16383);
+      send_short(midi_message(0xF2, sixteenths & 127, sixteenths >> 7));
+      send_clock_message(MIDI_CONTINUE);
+    }
+  }
   screen_mode.store(monitor, std::memory_order_release);
 }
 
 void stop_play() {
   paused.store(1);  // sequentially consistent: see the note in player.h
   silence_sounding_notes();
+  send_clock_message(MIDI_STOP);
 }

@@ -27,6 +27,8 @@ void point_play() {
 
 int read_edit_key() {
   const int v = poll_key();
+  // A typed key ends a chord of input notes.
+  if (enhanced && v != 0) forget_entered_note();
   key_shift = v >> 8;
   int c = v & 255;
   if (c >= 'A' && c <= 'Z') c += 32;
@@ -38,11 +40,14 @@ int run_edit_screen() {
   shown_track = -1;
   screen_mode.store(MODE_EDIT);
   edit_mode = EDIT_OVERWRITE;
+  forget_input_notes();
   paint_screen();
   for (;;) {
     host_sleep_1ms();
     const int c = read_edit_key();
-    if (c == 0 && shown_track != -1) continue;
+    // With no key, a note from the MIDI input is entered as a key would be.
+    const bool input_note = c == 0 && enhanced && input_note_waiting();
+    if (c == 0 && shown_track != -1 && !input_note) continue;
     if (c == KEY_ESC) {
       edit_mode = EDIT_OVERWRITE;
       return KEY_ESC;
@@ -52,7 +57,10 @@ int run_edit_screen() {
       locate_edit_pos();
     }
     if (c == KEY_LOWER_P) point_play();
-    edit_screen_key(c);
+    if (input_note)
+      enter_pending_note();
+    else
+      edit_screen_key(c);
     if (refresh_edit_screen(c)) end_refresh();
   }
 }

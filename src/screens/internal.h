@@ -11,6 +11,15 @@ void paint_play_monitor();
 void paint_main_screen();
 void draw_song_memo();
 void draw_track_list();
+// The play monitor's TRACK row; a muted track's number in reverse magenta.
+void draw_track_numbers();
+
+// --- Enhanced mode's live values (live.cpp) ---
+
+// The header block's values: the song's, or during play the ones playing now.
+void draw_header_values();
+// The play monitor's cells of rows 10-21 from what each track sent.
+void draw_live_cells();
 
 // --- Refreshes ---
 

@@ -25,6 +25,7 @@ bool all_tracks_ended() {
 // Stops play; c is the key that caused it, 0 for the end of the song.
 int stop(int c) {
   stop_play();
+  for (auto& m : muted) m.store(0);  // mutes last until the play ends
   if (key_shift != 0 || c == KEY_SHIFT_HOME) {
     // The edit screen then lists the track from its top down to the cursor.
     window_top = first_event(current_track);
@@ -38,13 +39,31 @@ int stop(int c) {
 
 void toggle_pause() {
   const std::int32_t now = 1 - paused.load();
+  if (now == 0) send_clock_message(MIDI_CONTINUE);
   paused.store(now);
   if (now == 1) {
     silence_sounding_notes();
+    send_clock_message(MIDI_STOP);
     print_at(30, 0, "        STOP       ", ATTR_REVERSE_MAGENTA);
   } else {
     print_at(30, 0, "        PLAY       ", ATTR_REVERSE_YELLOW);
   }
+}
+
+// The keys enhanced mode adds: mute, and the tempo of this play.
+void enhanced_key(int c) {
+  if (c == KEY_EQUALS) {
+    if (screen_mode.load() == MODE_TRACK_MONITOR) {
+      muted[current_track].store(muted[current_track].load() ^ 1);
+      shown_track = -1;  // the track number shows it
+    } else {
+      for (auto& m : muted) m.store(0);
+      draw_track_numbers();
+    }
+  }
+  const int tempo = current_tempo.load(std::memory_order_relaxed);
+  if (c == KEY_PLUS && tempo < 240) tempo_offset.fetch_add(1);
+  if (c == KEY_MINUS && tempo > 10) tempo_offset.fetch_sub(1);
 }
 
 }  // namespace
@@ -85,6 +104,7 @@ int monitor_step() {
   }
   if (c == KEY_HOME) toggle_pause();
   if (c == KEY_ESC || c == KEY_SHIFT_HOME) return stop(c);
+  if (enhanced) enhanced_key(c);
   if (c == KEY_LOWER_N && screen_mode.load() == MODE_TRACK_MONITOR) rhythm[current_track] ^= RHYTHM_NAMES_SHOWN;
   // A track chosen in the play monitor is shown in the track monitor.
   if (screen_mode.load() == MODE_PLAY_MONITOR && shown_track != current_track) {
@@ -95,7 +115,14 @@ int monitor_step() {
   return 0;
 }
 
-bool refresh_play_monitor(int key) { return draw_level_bars(key) != 0 || key != 0; }
+bool refresh_play_monitor(int key) {
+  if (draw_level_bars(key) == 0 && key == 0) return false;
+  if (enhanced) {
+    draw_header_values();
+    draw_live_cells();
+  }
+  return true;
+}
 
 bool refresh_track_monitor(int key) {
   if (key == 0 && selected_steps.load() == seen_steps) return false;

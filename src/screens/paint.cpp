@@ -8,6 +8,8 @@
 #include "screens/internal.h"
 #include "screens/screens.h"
 
+bool enhanced = false;
+
 namespace {
 
 // line_buffer from `at` on: n bytes of song text, a zero byte shown as a
@@ -43,6 +45,7 @@ void draw_song_header() {
   print_at(25, 5, " INT ",           ATTR_WHITE);
   print_at(25, 6, " MPU ",           ATTR_WHITE);
   // clang-format on
+  if (enhanced) draw_header_values();
   set_pen(15, 13);
   draw_vline(111, 64, 128);
   draw_hline(0, 111, 128);
@@ -57,9 +60,8 @@ void draw_play_monitor_layout() {
   print_at(35, 5, "[SPACE] PLAY MONITOR",                    ATTR_WHITE);
   print_at(35, 6, "[1]-[9],[SHIFT]+[0]-[8] TRACK MONITOR",   ATTR_WHITE);
   print_at(35, 7, "[ROLL UP]/[ROLL DOWN]   VALUE UP/DOWN",   ATTR_WHITE);
-  print_at(0,  9, "TRACK  :  1   2   3   4   5   6   7   8   9  10", ATTR_REVERSE_WHITE);
-  print_at(47, 9, "  11  12  13  14  15  16  17  18 ",                ATTR_REVERSE_WHITE);
   // clang-format on
+  draw_track_numbers();
   static const char* const LABELS[14] = {
       "MEASURE:", "STEP   :", "M 0 R 0:", "CHANNEL:", "PG.BANK:", "PROGRAM:", "BENDER :",
       "PEDAL  :", "MODULAT:", "VOLUME :", "EXPRESS:", "PANPOT :", "        ", "        "};
@@ -69,7 +71,8 @@ void draw_play_monitor_layout() {
   set_pen(15, 13);
   for (int t = 1; t <= TRACK_COUNT; ++t) draw_vline(32 * t + 63, 160, 384);
   draw_hline(0, 639, 384);
-  // quirk: the per-track cells keep their "---" while the monitor runs.
+  // quirk: the per-track cells keep their "---" while the monitor runs
+  // (enhanced mode fills them at every refresh).
   for (int j = 0; j < TRACK_COUNT; ++j)
     for (int y = 10; y <= 21; ++y) print_at(8 + 4 * j, y, "---", ATTR_WHITE);
 }
@@ -80,6 +83,8 @@ void draw_top_row() {
   print_at(0,  0, "FREE: 21832 ",       ATTR_REVERSE_CYAN);
   print_at(12, 0, "USED: 15252       ", ATTR_REVERSE_CYAN);
   // clang-format on
+  const std::uint8_t m = screen_mode.load();
+  if (enhanced && (m == MODE_PLAY_MONITOR || m == MODE_COMMAND)) draw_track_counts();
 }
 
 // The title of the two monitors says whether play is paused.
@@ -146,6 +151,16 @@ void draw_command_bar() {
 }
 
 }  // namespace
+
+void draw_track_numbers() {
+  print_at(0, 9, "TRACK  :  1   2   3   4   5   6   7   8   9  10", ATTR_REVERSE_WHITE);
+  print_at(47, 9, "  11  12  13  14  15  16  17  18 ", ATTR_REVERSE_WHITE);
+  for (int t = 0; enhanced && t < TRACK_COUNT; ++t) {
+    if (!muted[t].load()) continue;
+    std::snprintf(line_buffer, LINE_BUFFER_SIZE, "%2d", t + 1);
+    print_at(4 * t + 9, 9, line_buffer, ATTR_REVERSE_MAGENTA);
+  }
+}
 
 void paint_track_monitor() {
   draw_measure_view_frame();

@@ -25,6 +25,22 @@ struct Screen {
 };
 const Screen& screen_of(int mode);
 
+// Set once at start, before any thread runs: the screens show the song's
+// own values and act on every key their help lines name.
+extern bool enhanced;
+
+// --- MIDI input (enhanced mode) ---
+
+// Takes what the input sent: thru to the output while no song plays, and the
+// edit screen's note-ons kept for enter_pending_note. The poll hook.
+void serve_midi_input();
+// Whether a kept note-on waits, and entering the oldest as a step (the edit
+// screen's loop; false when none waits).
+bool input_note_waiting();
+bool enter_pending_note();
+// Drops the kept notes and the chord's anchor (a key was typed).
+void forget_input_notes();
+
 // Hides the cursor, wipes the picture and paints the current screen_mode's
 // layout. Does not present.
 void paint_screen();

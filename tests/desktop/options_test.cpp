@@ -14,6 +14,9 @@ struct OptionCase {
   const char* midi_out = "";
   const char* soundfont = "";
   double gain_db = 0;
+  const char* midi_in = "";
+  bool enhanced = false;
+  bool midi_clock = false;
 };
 
 const OptionCase option_cases[] = {
@@ -39,6 +42,11 @@ const OptionCase option_cases[] = {
     {{"--gain=+40"}, nullptr, 0, "", "", "", 40},
     {{"--gain", "41"}, nullptr, -1},
     {{"--gain", "loud"}, nullptr, -1},
+    {{"--enhanced", "s"}, nullptr, 0, "s", "", "", 0, "", true},
+    {{"--midi-in", "Keys A", "--midi-clock"}, nullptr, 0, "", "", "", 0, "Keys A", true, true},
+    {{"--midi-in=list"}, nullptr, 0, "", "", "", 0, "list", true},
+    {{"--midi-in"}, nullptr, -1},
+    {{"--enhanced=1"}, nullptr, -1},
 };
 
 TEST(DesktopOptions, ParsedAsDocumented) {
@@ -56,6 +64,8 @@ TEST(DesktopOptions, ParsedAsDocumented) {
     EXPECT_EQ(o.midi_out, c.midi_out);
     EXPECT_EQ(o.soundfont, c.soundfont);
     EXPECT_EQ(o.gain_db, c.gain_db);
+    EXPECT_EQ(o.midi_in, c.midi_in);
+    EXPECT_EQ(std::pair(o.enhanced, o.midi_clock), std::pair(c.enhanced, c.midi_clock));
     EXPECT_EQ(o.help && o.version, c.args.size() == 2 && c.args[0] == std::string("--help"));
   }
 }

@@ -154,6 +154,44 @@ TEST(DesktopSound, PortGetsWhatTraceListsAndCloseSilences) {
   }
 }
 
+// Enhanced mode with a keyboard on a JACK port: thru goes out as it comes on
+// the main screen, on the edited track's channel on the edit screen, and
+// MIDI clock starts and stops with play.
+TEST(DesktopSound, MidiInThruAndClock) {
+  SKIP_WITHOUT("Xvfb", "xdotool", "jackd", "jack_wait");
+  TempDir dir;
+  const std::string song = write_song(dir, "s.sqf", 120, {{{60, 48, 20, 100}, {EV_MEASURE_END, 0, 0, 0}}});
+  JackInput jack;
+  ASSERT_TRUE(jack.in) << "the JACK server did not start";
+  jack.in->ignoreTypes(false, false, true);  // the clock too
+  RtMidiOut keyboard(RtMidi::UNIX_JACK, "takto-keys");
+  keyboard.openVirtualPort("keys");
+  VirtualDisplay display;
+  ASSERT_FALSE(display.name.empty()) << "Xvfb did not start";
+  RunningProgram takto(display, {"--midi-out", "takto-test:in", "--midi-in", "takto-keys:keys", "--midi-clock", song},
+                       {}, dir.file("out"));
+  ASSERT_FALSE(takto.window.empty()) << "no window: " << takto.output();
+  // The input opens after the window shows: the keyboard plays until it is heard.
+  const Bytes key = {0x95, 0x3C, 0x64};
+  std::vector<Bytes> heard;
+  for (int i = 0; i < 20 && heard.empty(); ++i) {
+    keyboard.sendMessage(&key);
+    heard = jack.receive(1, 500);
+  }
+  EXPECT_EQ(heard, std::vector<Bytes>{key}) << takto.output();
+  takto.keys("Return Return Return");
+  keyboard.sendMessage(&key);
+  EXPECT_EQ(jack.receive(1, 5000), (std::vector<Bytes>{{0x90, 0x3C, 0x64}}));
+  takto.keys("Escape Escape p");
+  const std::vector<Bytes> played = jack.receive(8, 10000);
+  ASSERT_GT(played.size(), 4u);
+  EXPECT_EQ(played.front(), Bytes{0xFA});
+  EXPECT_EQ(played.back(), Bytes{0xFC}) << "the song ends by itself";
+  EXPECT_GT(std::count(played.begin(), played.end(), Bytes{0xF8}), 20);
+  takto.keys("q");
+  EXPECT_EQ(takto.wait(), 0);
+}
+
 // The loudest sample of stereo 16-bit audio.
 int peak_of(const std::vector<std::uint8_t>& raw) {
   int peak = 0;

@@ -58,11 +58,12 @@ TEST(KeyScript, TokensAndWhatTheyMean) {
     EXPECT_EQ(std::pair(keys[i].kind, keys[i].vk), std::pair(ScriptToken::KEY, vks[i])) << keys[i].source;
   EXPECT_EQ(keys[33].held, std::vector<int>{16});
   EXPECT_EQ(keys[35].held, (std::vector<int>{17, 16}));
-  const std::vector<ScriptToken> rest = script("wait=0 wait=250 open=a/b save=x.sqf cancel drop=d snap=out/s");
+  const std::vector<ScriptToken> rest =
+      script("wait=0 wait=250 open=a/b save=x.sqf cancel drop=d snap=out/s midi=903c64 midi=C07F");
   using T = ScriptToken;
   const std::tuple<T::Kind, std::uint32_t, std::string> want[] = {
-      {T::WAIT, 0, ""},   {T::WAIT, 250, ""}, {T::OPEN, 0, "a/b"},  {T::SAVE, 0, "x.sqf"},
-      {T::CANCEL, 0, ""}, {T::DROP, 0, "d"},  {T::SNAP, 0, "out/s"}};
+      {T::WAIT, 0, ""},  {T::WAIT, 250, ""},    {T::OPEN, 0, "a/b"},     {T::SAVE, 0, "x.sqf"}, {T::CANCEL, 0, ""},
+      {T::DROP, 0, "d"}, {T::SNAP, 0, "out/s"}, {T::MIDI, 0x643C90, ""}, {T::MIDI, 0x7FC0, ""}};
   ASSERT_EQ(rest.size(), std::size(want));
   for (std::size_t i = 0; i < rest.size(); ++i)
     EXPECT_EQ(std::tie(rest[i].kind, rest[i].ms, rest[i].text), want[i]) << rest[i].source;
@@ -94,6 +95,13 @@ TEST(KeyScript, UnreadableTokensAreNamed) {
                                 "drop=",
                                 "foo=bar",
                                 "Cancel",
+                                "midi=90",
+                                "midi=903C",
+                                "midi=C00505",
+                                "midi=F8",
+                                "midi=F0437F",
+                                "midi=903C80",
+                                "midi=903G64",
                                 "RETURN2",
                                 long_path.c_str()}) {
     EXPECT_FALSE(parse_key_script("A wait=5\n\t" + bad + " B", t, error)) << bad;

@@ -178,12 +178,12 @@ class Smoke:
         xdotool('windowfocus', '--sync', self.window[0])
         xdotool('key', '--delay', '150', *keys)
 
-    def expect_screen(self, name, session_keys, shown=START):
+    def expect_screen(self, name, session_keys, shown=START, options=()):
         """Waits up to 20 s for the window to show what takto-cli session
-        shows after the same keys, as `shown` says."""
+        shows after the same keys (and options), as `shown` says."""
         dump, picture, xwd = (os.path.join(self.out_dir, name + ext) for ext in ('-session.txt', '-session.png', '.xwd'))
-        subprocess.run([self.cli, 'session', self.song, '--keys', session_keys, '--screen', dump, '--png', picture],
-                       check=True)
+        subprocess.run([self.cli, 'session', self.song, '--keys', session_keys, '--screen', dump, '--png', picture]
+                       + list(options), check=True)
         expected, (text, cursor_cell) = read_png(picture), read_dump(dump)
         deadline = time.time() + 20
         while True:
@@ -292,6 +292,15 @@ def main():
                     smoke.keys('alt+F4')
                     # Wine itself takes about 2 s to destroy a window on Xvfb.
                     smoke.expect_exit('closing the window while playing', 5.0)
+        finally:
+            smoke.stop()
+    # 3: enhanced mode and the clock from the command line, before the song's
+    # name: the song's own header values. A MIDI input device (Wine's come from
+    # the ALSA sequencer) reads as one in the session too.
+    if smoke.start('--enhanced', '--midi-clock', 'Z:' + os.path.abspath(song).replace('/', '\\')):
+        try:
+            keys = 'wait=500' + (' midi=B07B00' if os.path.exists('/dev/snd/seq') else '')
+            smoke.expect_screen('enhanced', keys, options=['--enhanced', '--midi-clock'])
         finally:
             smoke.stop()
     if smoke.failures:

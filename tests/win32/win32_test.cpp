@@ -44,6 +44,27 @@ TEST(CommandLine, TakenWholeWithTheQuoteRule) {
   }
 }
 
+// Options stand before the name; a word that only begins like one is the name.
+TEST(CommandLine, LeadingOptions) {
+  const struct {
+    const wchar_t* text;
+    const wchar_t* rest;  // null: not the option
+  } cases[] = {
+      {L"--enhanced", L""},
+      {L"--enhanced   a b.sqf", L"a b.sqf"},
+      {L"--enhanced\t--midi-clock x", L"--midi-clock x"},
+      {L"--enhancedx.sqf", nullptr},
+      {L"song --enhanced", nullptr},
+  };
+  for (const auto& c : cases) {
+    const wchar_t* rest = take_option(c.text, L"--enhanced");
+    if (c.rest)
+      EXPECT_EQ(std::wstring(rest ? rest : L"(null)"), c.rest);
+    else
+      EXPECT_EQ(rest, nullptr);
+  }
+}
+
 // A name is cut nowhere: one whose UTF-8 form does not fit is refused whole.
 // A drop takes the first of the shell's names, each ended by a zero.
 TEST(FileNames, Utf16ToUtf8OrRefusedAndDropped) {

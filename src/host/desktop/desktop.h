@@ -91,6 +91,19 @@ void midi_close();
 // to the synthesizer (they queue it; the audio thread alone plays into it
 // while the device runs).
 void midi_take_queued();
+// Whether the MIDI system of RtMidi's api number is there to be asked.
+bool midi_system_answers(int api);
+
+// --- MIDI input (midi_in.cpp) ---
+
+// Prints "SYSTEM: PORT" for every MIDI input port; false when no MIDI system
+// is there.
+bool midi_list_inputs(std::FILE* out);
+// Takes input from the port whose name is `name` (else the first that
+// contains it; "" the first port that is not TAKTO's own nor a through
+// port) into the MIDI input ring, and sets midi_in_open.
+bool midi_open_input(const std::string& name, std::string& error);
+void midi_close_input();
 
 // --- File dialogs (dialogs.cpp) ---
 

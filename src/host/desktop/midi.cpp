@@ -153,6 +153,8 @@ void send_bytes(const std::uint8_t* bytes, std::size_t n) {
 }
 }  // namespace
 
+bool midi_system_answers(int api) { return system_there(static_cast<RtMidi::Api>(api)); }
+
 bool midi_list_ports(std::FILE* out) {
   bool any_system = false;
   std::vector<PortName> ports = all_ports(any_system);
@@ -268,8 +270,7 @@ unsigned host_midi_short(std::uint32_t message) {
     return MIDI_NO_ERROR;
   }
   if (bytes[0] < 0x80) return MIDI_NO_ERROR;  // a port takes no running status
-  const std::uint8_t type = bytes[0] & 0xF0;
-  send_bytes(bytes, type == 0xC0 || type == 0xD0 ? 2 : 3);
+  send_bytes(bytes, static_cast<std::size_t>(short_message_length(bytes[0])));
   return MIDI_NO_ERROR;
 }
 

@@ -60,9 +60,7 @@ void headless_advance_clock(std::uint32_t ms) { virtual_ms.fetch_add(ms, std::me
 unsigned host_midi_short(std::uint32_t message) {
   std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message), static_cast<std::uint8_t>(message >> 8),
                            static_cast<std::uint8_t>(message >> 16)};
-  // Program change and channel pressure carry one data byte.
-  std::uint8_t type = bytes[0] & 0xF0;
-  record(false, bytes, type == 0xC0 || type == 0xD0 ? 2 : 3);
+  record(false, bytes, static_cast<std::size_t>(short_message_length(bytes[0])));
   return MIDI_NO_ERROR;
 }
 

@@ -30,6 +30,9 @@ const wchar_t* command_line_tail(const wchar_t* whole);
 // Copies that text into file_name: a double quote is skipped and the character
 // after it copied in its place, whatever it is.
 void copy_command_line(const wchar_t* text);
+// When text begins with the word name (ended by a blank or the end), the text
+// after it and its blanks; otherwise null.
+const wchar_t* take_option(const wchar_t* text, const wchar_t* name);
 
 // The main window; stored first thing in its creation handler, so that the
 // application thread started there can use it.
@@ -52,7 +55,7 @@ void screen_teardown(HWND window);
 // the window (whose creation starts the tick timer with `tick` and the
 // application thread running `app`) and serves its messages until the program
 // ends. Returns the process's exit code.
-int run_window_program(HINSTANCE instance, int show, void (*app)(), void (*tick)());
+int run_window_program(HINSTANCE instance, int show, void (*app)(), void (*tick)(), const wchar_t* song_args);
 
 // --- The 1 ms multimedia timer ---
 // Checks the timer's capabilities (alert_box on a failure), asks for its

@@ -1,5 +1,5 @@
 // MIDI output on the MIDI mapper, and MIDI input device 0 (opened and started;
-// its data is not used).
+// its data goes to the MIDI input ring, which only enhanced mode reads).
 #include <mutex>
 
 #include "host/host.h"
@@ -24,11 +24,13 @@ void open_midi_ports(HWND window) {
     midi_in = nullptr;
   }
   if (midi_in) midiInStart(midi_in);
+  midi_in_open.store(midi_in != nullptr);
 }
 
 void close_midi_ports() {
   std::lock_guard<std::mutex> hold(midi_lock);
   ports_closed = true;
+  midi_in_open.store(false);
   if (midi_in) {
     midiInStop(midi_in);
     midiInReset(midi_in);

@@ -184,8 +184,8 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       // A composed character has no key code; the screens read keys only.
       return 0;
     case MM_MIM_OPEN:
+    case MM_MIM_DATA: midi_in_push(static_cast<std::uint32_t>(lparam)); return 0;
     case MM_MIM_CLOSE:
-    case MM_MIM_DATA:
     case MM_MIM_LONGDATA: return 0;
     case MM_MIM_ERROR:
     case MM_MIM_LONGERROR: alert_box("Unexpected error"); return 0;
@@ -194,7 +194,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
 }
 }  // namespace
 
-int run_window_program(HINSTANCE instance, int show, void (*app)(), void (*tick)()) {
+int run_window_program(HINSTANCE instance, int show, void (*app)(), void (*tick)(), const wchar_t* song_args) {
   app_body = app;
   tick_body = tick;
   use_screen_pixels();
@@ -209,7 +209,7 @@ int run_window_program(HINSTANCE instance, int show, void (*app)(), void (*tick)
   wc.lpszClassName = CLASS_NAME;
   if (!RegisterClassW(&wc)) return 0;
 
-  copy_command_line(command_line_tail(GetCommandLineW()));
+  copy_command_line(song_args);
 
   HWND window = CreateWindowExW(0, CLASS_NAME, L"TAKTO", WS_OVERLAPPEDWINDOW, 0, 0, 200, 600, nullptr, nullptr,
                                 instance, nullptr);

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <cwchar>
 
 #include "host/host.h"
 #include "host/win32/win32.h"
@@ -44,6 +45,15 @@ const wchar_t* command_line_tail(const wchar_t* whole) {
   } else {
     while (*p && *p != L' ' && *p != L'\t') ++p;
   }
+  while (*p == L' ' || *p == L'\t') ++p;
+  return p;
+}
+
+const wchar_t* take_option(const wchar_t* text, const wchar_t* name) {
+  const std::size_t n = std::wcslen(name);
+  if (std::wcsncmp(text, name, n) != 0) return nullptr;
+  const wchar_t* p = text + n;
+  if (*p != 0 && *p != L' ' && *p != L'\t') return nullptr;
   while (*p == L' ' || *p == L'\t') ++p;
   return p;
 }

@@ -35,6 +35,28 @@ bool read_count(const std::string& s, std::uint32_t max, std::uint32_t& out) {
   return true;
 }
 
+// One channel message in hexadecimal: a status byte 80-EF and its data bytes.
+bool read_midi(const std::string& hex, std::uint32_t& out) {
+  if (hex.size() < 4 || hex.size() > 6 || hex.size() % 2 != 0) return false;
+  std::uint32_t bytes[3] = {};
+  for (std::size_t i = 0; i < hex.size(); ++i) {
+    const char c = hex[i];
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                             : -1;
+    if (digit < 0) return false;
+    bytes[i / 2] = bytes[i / 2] * 16 + static_cast<std::uint32_t>(digit);
+  }
+  const std::size_t n = hex.size() / 2;
+  if (bytes[0] < 0x80 || bytes[0] > 0xEF ||
+      n != static_cast<std::size_t>(short_message_length(static_cast<std::uint8_t>(bytes[0]))))
+    return false;
+  if (bytes[1] > 0x7F || bytes[2] > 0x7F) return false;
+  out = bytes[0] | bytes[1] << 8 | bytes[2] << 16;
+  return true;
+}
+
 // The virtual key of a key name without prefixes; 0 when it names none.
 int key_vk(const std::string& name) {
   if (name.size() == 1 && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= '0' && name[0] <= '9'))) return name[0];
@@ -74,6 +96,10 @@ bool read_setting(const std::string& word, ScriptToken& t) {
   if (name == "wait") {
     t.kind = ScriptToken::WAIT;
     return read_count(value, MAX_SCRIPT_MS, t.ms);
+  }
+  if (name == "midi") {
+    t.kind = ScriptToken::MIDI;
+    return read_midi(value, t.ms);
   }
   t.text = value;
   if (name == "open")

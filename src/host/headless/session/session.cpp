@@ -53,6 +53,8 @@ void run_due_tokens() {
       set_file_name(t.text.c_str());
     else if (t.kind == ScriptToken::SNAP)
       snap(t.text);
+    else if (t.kind == ScriptToken::MIDI)
+      midi_in_push(t.ms);
   }
 }
 

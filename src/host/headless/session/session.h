@@ -13,11 +13,11 @@
 
 // One token of a key script.
 struct ScriptToken {
-  enum Kind : std::uint8_t { KEY, WAIT, OPEN, SAVE, CANCEL, DROP, SNAP };
+  enum Kind : std::uint8_t { KEY, WAIT, OPEN, SAVE, CANCEL, DROP, SNAP, MIDI };
   Kind kind;
   int vk;                 // KEY: the virtual key
   std::vector<int> held;  // KEY: modifier virtual keys held around it, in order
-  std::uint32_t ms;       // WAIT: milliseconds
+  std::uint32_t ms;       // WAIT: milliseconds; MIDI: the message, status in bits 0-7
   std::string text;       // OPEN, SAVE, DROP: the path; SNAP: the name
   std::string source;     // the token as written
 };
