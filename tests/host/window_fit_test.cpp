@@ -1,6 +1,8 @@
 // The picture's whole-multiple scale in a window, and a window's start scale.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "host/window_fit.h"
 
 namespace {
@@ -15,9 +17,8 @@ TEST(WindowFit, PictureCentredAtTheLargestWholeScale) {
   };
   for (const auto& c : cases) {
     const PicturePlace p = place_picture(c.width, c.height);
-    EXPECT_EQ(p.scale, c.place.scale) << c.width << " x " << c.height;
-    EXPECT_EQ(p.x, c.place.x) << c.width << " x " << c.height;
-    EXPECT_EQ(p.y, c.place.y) << c.width << " x " << c.height;
+    EXPECT_EQ(std::tie(p.scale, p.x, p.y), std::tie(c.place.scale, c.place.x, c.place.y))
+        << c.width << " x " << c.height;
   }
 }
 

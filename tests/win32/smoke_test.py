@@ -18,62 +18,42 @@ import sys
 import time
 import zlib
 
+import numpy as np
+
 UNUSUAL_NAME = "\u66f2 \u00fc\u0439.sqf"
-# The eight corners of the RGB cube: all the colour table holds.
-TABLE_COLOURS = {(r, g, b) for r in (0, 255) for g in (0, 255) for b in (0, 255)}
 # Where the window shows the picture: width, height, scale, left, top.
 START = (1280, 800, 2, 0, 0)  # the largest whole scale whose window fits the screen
 FULL_SCREEN = (1920, 1080, 2, 320, 140)
 
 
 def read_png(path):
-    """640 x 400 RGB pixels of the palette PNG takto-cli writes (filter 0 only)."""
-    data = open(path, 'rb').read()
-    pos, idat, palette = 8, b'', []
+    """The 400 x 640 x 3 pixels of the 4-bit palette PNG takto-cli writes (unfiltered rows)."""
+    data, pos, idat = open(path, 'rb').read(), 8, b''
     while pos < len(data):
         n, kind = struct.unpack('>I4s', data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + n]
-        if kind == b'IHDR':
-            width, height, depth, colour_type = struct.unpack('>IIBB', body[:10])
-            assert colour_type == 3 and depth <= 8, 'palette PNG expected'
-        elif kind == b'PLTE':
-            palette = [tuple(body[i:i + 3]) for i in range(0, n, 3)]
+        if kind == b'PLTE':
+            palette = np.frombuffer(data[pos + 8:pos + 8 + n], np.uint8).reshape(-1, 3)
         elif kind == b'IDAT':
-            idat += body
+            idat += data[pos + 8:pos + 8 + n]
         pos += 12 + n
-    raw, stride, per_byte = zlib.decompress(idat), (width * depth + 7) // 8, 8 // depth
-    pixels = []
-    for y in range(height):
-        line = raw[y * (stride + 1):(y + 1) * (stride + 1)]
-        assert line[0] == 0, 'unfiltered rows expected'
-        for x in range(width):
-            shift = 8 - depth * (x % per_byte + 1)
-            pixels.append(palette[(line[1 + x // per_byte] >> shift) & ((1 << depth) - 1)])
-    return pixels
+    rows = np.frombuffer(zlib.decompress(idat), np.uint8).reshape(400, 321)
+    assert not rows[:, 0].any(), 'unfiltered rows expected'
+    return palette[np.stack([rows[:, 1:] >> 4, rows[:, 1:] & 15], 2).reshape(400, 640)]
 
 
 def read_xwd(path):
-    """Width, height and RGB pixels of a 24/32-bit window dump."""
+    """The height x width x 3 pixels of a window dump of a 24-bit X server."""
     d = open(path, 'rb').read()
     h = struct.unpack('>25I', d[:100])
-    header_size, width, height, byte_order, bpp, bpl, ncolors = h[0], h[4], h[5], h[7], h[11], h[12], h[19]
-    step = bpl // width  # xwd says 24 or 32 bits for the same 4-byte pixels
-    assert bpp in (24, 32) and step in (3, 4), 'a 24-bit X server expected'
-    off, order = header_size + ncolors * 12, 'little' if byte_order == 0 else 'big'
-    pixels = []
-    for y in range(height):
-        row = d[off + y * bpl:off + y * bpl + step * width]
-        if step == 4 and order == 'little':  # the usual case, by slices: large windows
-            pixels.extend(zip(row[2::4], row[1::4], row[0::4]))
-            continue
-        for x in range(width):
-            v = int.from_bytes(row[step * x:step * x + step], order)
-            pixels.append(((v >> 16) & 255, (v >> 8) & 255, v & 255))  # the mask drops a big-endian pad byte
-    return width, height, pixels
+    header_size, width, height, byte_order, bpl, ncolors = h[0], h[4], h[5], h[7], h[12], h[19]
+    assert bpl == 4 * width and byte_order == 0, 'little-endian 32-bit pixels expected'
+    pixels = np.frombuffer(d, np.uint8, height * bpl, header_size + ncolors * 12).reshape(height, width, 4)
+    return pixels[:, :, 2::-1]
 
 
-def write_png(path, width, height, pixels):
-    raw = b''.join(b'\0' + bytes(c for p in pixels[y * width:(y + 1) * width] for c in p) for y in range(height))
+def write_png(path, pixels):
+    height, width, _ = pixels.shape
+    raw = b''.join(b'\0' + pixels[y].tobytes() for y in range(height))
     chunk = lambda kind, body: struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
     open(path, 'wb').write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0))
                            + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b''))
@@ -100,47 +80,40 @@ def read_dump(path):
     return text, (int(cursor[1]), int(cursor[2])) if cursor[1] != '-1' else None
 
 
-def unscale(window, width, shown):
+def unscale(window, shown):
     """The 640 x 400 picture inside a window that shows it scaled by a whole
-    multiple with a black border, and what is wrong with the window."""
+    multiple on black, and what is wrong with the window."""
     _, _, scale, left, top = shown
-    right, black = left + 640 * scale, {(0, 0, 0)}
-    faults, picture = [], []
-    for y in range(len(window) // width):
-        row = window[y * width:(y + 1) * width]
-        if not top <= y < top + 400 * scale:
-            if set(row) != black:
-                faults.append('row %d: the border is not black' % y)
-            continue
-        if set(row[:left]) - black or set(row[right:]) - black:
-            faults.append('row %d: the border is not black' % y)
-        if (y - top) % scale:
-            if row != window[(y - 1) * width:y * width]:
-                faults.append('row %d: rows are not %d high' % (y, scale))
-            continue
-        line = row[left:right]
-        picture.extend(line[::scale])
-        if any(line[x] != line[x - x % scale] for x in range(len(line))):
-            faults.append('row %d: pixels are not %d wide' % (y, scale))
-    return picture, faults[:8]
+    inner = window[top:top + 400 * scale, left:left + 640 * scale]
+    picture, border = inner[::scale, ::scale], window.copy()
+    border[top:top + 400 * scale, left:left + 640 * scale] = 0
+    faults = ['the border is not black'] if border.any() else []
+    if not np.array_equal(inner, picture.repeat(scale, 0).repeat(scale, 1)):
+        faults.append('pixels are not %d x %d squares' % (scale, scale))
+    return picture, faults
+
+
+def cells(picture):
+    """The picture as 25 x 80 cells of 16 x 8 pixels."""
+    return picture.reshape(25, 16, 80, 8, 3).swapaxes(1, 2)
 
 
 def compare(window, expected, text, cursor_cell):
     """The faults of the window's picture against the session's, as text."""
-    strange = set(window) - TABLE_COLOURS
-    faults = ['colours outside the table: %s' % sorted(strange)[:8]] if strange else []
+    faults = [] if np.isin(window, (0, 255)).all() else ['colours outside the table']
+    got, want = cells(window), cells(expected)
+    colours = lambda c: set(map(tuple, c.reshape(-1, 3)))
     for y in range(25):
         for x in range(80):
             if cursor_cell and y == cursor_cell[1] and abs(x - cursor_cell[0]) <= 1:
-                continue  # the cursor blinks: its cell depends on the moment
-            got, want = ([p[(16 * y + r) * 640 + 8 * x + c] for r in range(16) for c in range(8)]
-                         for p in (window, expected))
+                continue  # its cell depends on the moment
             # Blanks and graphics are the program's own pixels, exact; GDI's
             # text must show the same colours.
-            if (x, y) not in text and got != want:
+            if (x, y) not in text and not np.array_equal(got[y, x], want[y, x]):
                 faults.append('cell %d,%d: blank or graphics differ' % (x, y))
-            elif set(got) != set(want):
-                faults.append('cell %d,%d: colours %s, expected %s' % (x, y, sorted(set(got)), sorted(set(want))))
+            elif colours(got[y, x]) != colours(want[y, x]):
+                faults.append('cell %d,%d: colours %s, expected %s'
+                              % (x, y, sorted(colours(got[y, x])), sorted(colours(want[y, x]))))
     return faults
 
 
@@ -163,61 +136,55 @@ class Smoke:
         self.exe, self.cli, self.song, self.out_dir = exe, cli, song, out_dir
         self.log = open(os.path.join(out_dir, 'wine.log'), 'w')
         self.failures = []
-        self.last = None  # the session keys and the picture of the last screen shown
 
     def start(self, *args):
-        self.last = None
+        self.last = None  # the session keys and the picture of the last screen shown
         self.program = subprocess.Popen(['wine', self.exe] + list(args), stdout=self.log, stderr=self.log)
         self.window = wait_for(lambda: xdotool('search', '--onlyvisible', '--name', '^TAKTO$', check=False), 150)
         if not self.window:
             return self.failures.append('the TAKTO window did not appear within 30 s')
-        xdotool('windowfocus', '--sync', self.window[0])
+        self.window = self.window[0]
         return True
 
     def keys(self, *keys):
-        xdotool('windowfocus', '--sync', self.window[0])
+        xdotool('windowfocus', '--sync', self.window)
         xdotool('key', '--delay', '150', *keys)
 
     def expect_screen(self, name, session_keys, shown=START, options=()):
         """Waits up to 20 s for the window to show what takto-cli session
         shows after the same keys (and options), as `shown` says."""
-        dump, picture, xwd = (os.path.join(self.out_dir, name + ext) for ext in ('-session.txt', '-session.png', '.xwd'))
-        subprocess.run([self.cli, 'session', self.song, '--keys', session_keys, '--screen', dump, '--png', picture]
+        dump, png, xwd = (os.path.join(self.out_dir, name + ext) for ext in ('-session.txt', '-session.png', '.xwd'))
+        subprocess.run([self.cli, 'session', self.song, '--keys', session_keys, '--screen', dump, '--png', png]
                        + list(options), check=True)
-        expected, (text, cursor_cell) = read_png(picture), read_dump(dump)
+        expected, (text, cursor_cell) = read_png(png), read_dump(dump)
         deadline = time.time() + 20
         while True:
             # A window just uncovered by the dialog may not be capturable yet (0 x 0).
-            shot = subprocess.run(['xwd', '-silent', '-id', self.window[0], '-out', xwd], capture_output=True)
-            width, height, got = read_xwd(xwd) if shot.returncode == 0 else (0, 0, [])
-            if (width, height) != shown[:2]:
-                faults = ['client area %d x %d, not %d x %d' % (width, height, shown[0], shown[1])]
+            shot = subprocess.run(['xwd', '-silent', '-id', self.window, '-out', xwd], capture_output=True)
+            got = read_xwd(xwd) if shot.returncode == 0 else np.zeros((0, 0, 3), np.uint8)
+            picture = None
+            if got.shape[1::-1] != shown[:2]:
+                faults = ['client area %d x %d, not %d x %d' % (got.shape[1::-1] + shown[:2])]
             else:
-                shown_picture, faults = unscale(got, width, shown)
-                faults = faults or compare(shown_picture, expected, text, cursor_cell) or \
-                    self.changed(shown_picture, session_keys, cursor_cell)
+                picture, faults = unscale(got, shown)
+                faults = faults or compare(picture, expected, text, cursor_cell)
+                # After keys that the screens never see, the same pixels: a
+                # window key that reached the edit screen would show, as it
+                # counts every key it reads.
+                if not faults and self.last and self.last[0] == session_keys:
+                    faults = [f.replace('blank or graphics differ', 'changed since the last picture')
+                              for f in compare(picture, self.last[1], set(), cursor_cell)]
             if not faults or time.time() > deadline:
                 break
             time.sleep(0.3)
-        write_png(os.path.join(self.out_dir, name + '.png'), width, height, got)
-        self.last = (session_keys, shown_picture if not faults else None)
+        write_png(os.path.join(self.out_dir, name + '.png'), got)
         if faults:
             self.failures.append('%s: the window differs from the session (%s.png, %s-session.png in %s):\n  %s'
                                  % (name, name, name, self.out_dir, '\n  '.join(faults[:40])))
             return False
+        self.last = (session_keys, picture)
         print('smoke: %s matches the session cell by cell (%d x %d at scale %d)' % ((name,) + shown[:3]))
         return True
-
-    def changed(self, picture, session_keys, cursor_cell):
-        """After keys that the screens never see (the same session keys as the
-        last picture) the picture must be the same pixels: a window key that
-        reached the edit screen would show, as it counts every key it reads."""
-        if self.last is None or self.last[0] != session_keys or self.last[1] is None:
-            return []
-        cell = lambda p, x, y: [p[(16 * y + r) * 640 + 8 * x + c] for r in range(16) for c in range(8)]
-        return ['cell %d,%d changed since the last picture' % (x, y) for y in range(25) for x in range(80)
-                if not (cursor_cell and y == cursor_cell[1] and abs(x - cursor_cell[0]) <= 1)
-                and cell(picture, x, y) != cell(self.last[1], x, y)]
 
     def expect_exit(self, what, limit):
         asked = time.time()
@@ -240,11 +207,12 @@ def main():
     exe, cli, song, out_dir = sys.argv[1:5]
     os.makedirs(out_dir, exist_ok=True)
     smoke = Smoke(exe, cli, song, out_dir)
+    windows_name = lambda path: 'Z:' + os.path.abspath(path).replace('/', '\\')
     # 1: a song on the command line, named outside the code page, with blanks;
     # into the edit screen (track 1, measure 3, step 2) and out with Q.
-    unusual = os.path.join(os.path.abspath(out_dir), UNUSUAL_NAME)
+    unusual = os.path.join(out_dir, UNUSUAL_NAME)
     shutil.copyfile(song, unusual)
-    if smoke.start('Z:' + unusual.replace('/', '\\')):
+    if smoke.start(windows_name(unusual)):
         try:
             edit = 'RETURN 3 RETURN 2 RETURN'
             # The edit screen counts every key it reads at (78, 24): F11 and
@@ -259,7 +227,7 @@ def main():
                      ('1279 800', 'edit-narrow', edit, (1279, 800, 1, 319, 200))]
             for action, name, session_keys, shown in steps:
                 if isinstance(action, str):
-                    xdotool('windowsize', '--sync', smoke.window[0], *action.split())
+                    xdotool('windowsize', '--sync', smoke.window, *action.split())
                 elif action:
                     smoke.keys(*action)
                 if not smoke.expect_screen(name, session_keys, shown):
@@ -278,13 +246,13 @@ def main():
             time.sleep(1)
             smoke.keys('l')
             dialog = wait_for(lambda: [w for w in xdotool('search', '--onlyvisible', '--name', '.', check=False)
-                                       if w != smoke.window[0]], 100)
+                                       if w != smoke.window], 100)
             if not dialog:
                 smoke.failures.append('L showed no open dialog')
             else:
                 time.sleep(1)
                 xdotool('windowfocus', '--sync', dialog[0])
-                xdotool('type', '--delay', '30', 'Z:' + os.path.abspath(song).replace('/', '\\'))
+                xdotool('type', '--delay', '30', windows_name(song))
                 xdotool('key', 'Return')
                 if smoke.expect_screen('opened', 'wait=500'):
                     smoke.keys('p')
@@ -297,7 +265,7 @@ def main():
     # 3: enhanced mode and the clock from the command line, before the song's
     # name: the song's own header values. A MIDI input device (Wine's come from
     # the ALSA sequencer) reads as one in the session too.
-    if smoke.start('--enhanced', '--midi-clock', 'Z:' + os.path.abspath(song).replace('/', '\\')):
+    if smoke.start('--enhanced', '--midi-clock', windows_name(song)):
         try:
             keys = 'wait=500' + (' midi=B07B00' if os.path.exists('/dev/snd/seq') else '')
             smoke.expect_screen('enhanced', keys, options=['--enhanced', '--midi-clock'])
