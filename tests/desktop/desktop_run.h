@@ -20,11 +20,12 @@
 
 extern char** environ;
 
+inline void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
 // Which of the tools is missing, or "" when all are there.
 inline std::string missing_tool(const std::vector<std::string>& tools) {
-  for (const std::string& t : tools) {
+  for (const std::string& t : tools)
     if (std::system(("command -v " + t + " >/dev/null 2>&1").c_str()) != 0) return t;
-  }
   return "";
 }
 #define SKIP_WITHOUT(...)                                                        \
@@ -51,26 +52,24 @@ inline pid_t spawn(const std::vector<std::string>& args, const std::vector<std::
 
 // The exit status, or -1 when it did not end within timeout_ms (then killed).
 inline int wait_exit(pid_t pid, int timeout_ms) {
-  for (int waited = 0; waited <= timeout_ms; waited += 10) {
+  for (int waited = 0; waited <= timeout_ms; waited += 10, sleep_ms(10)) {
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
   return -1;
 }
 
-// A command's standard output.
-inline std::string command_output(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-  pclose(p);
-  return out;
+// The first line a command prints.
+inline std::string first_line(const std::string& command) {
+  char line[256] = "";
+  if (FILE* p = popen(command.c_str(), "r")) {
+    if (!std::fgets(line, sizeof line, p)) line[0] = 0;
+    pclose(p);
+  }
+  const std::string s = line;
+  return s.substr(0, s.find('\n'));
 }
 
 // An Xvfb server on a free display, of a screen size like "1600x1000", with
@@ -89,29 +88,17 @@ struct VirtualDisplay {
     while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     close(fds[0]);
     if (number.empty() || c != '\n') return;
-    if (window_manager && !start_manager(":" + number)) return;
+    if (window_manager) {  // openbox runs its startup command once it manages the screen
+      const TempDir dir;
+      manager = spawn({"openbox", "--sm-disable", "--startup", "touch " + dir.file("up")}, {"DISPLAY=:" + number});
+      for (int i = 0; i < 300 && access(dir.file("up").c_str(), F_OK) != 0; ++i) sleep_ms(50);
+      if (access(dir.file("up").c_str(), F_OK) != 0) return;
+    }
     name = ":" + number;
   }
   ~VirtualDisplay() {
-    for (pid_t p : {manager, pid}) {
-      if (p > 0) {
-        kill(p, SIGTERM);
-        wait_exit(p, 2000);
-      }
-    }
-  }
-
- private:
-  // openbox runs its startup command once it manages the screen.
-  bool start_manager(const std::string& display) {
-    const TempDir dir;
-    const std::string ready = dir.file("ready");
-    manager = spawn({"openbox", "--sm-disable", "--startup", "touch " + ready}, {"DISPLAY=" + display});
-    for (int i = 0; i < 300; ++i) {
-      if (access(ready.c_str(), F_OK) == 0) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    for (pid_t p : {manager, pid})
+      if (p > 0) kill(p, SIGTERM), wait_exit(p, 2000);
   }
 };
 
@@ -136,13 +123,12 @@ struct RunningProgram {
         pid = -1;
         break;
       }
-      window = command_output(xdotool("search --name '^TAKTO$'"));
-      if (!window.empty()) window = window.substr(0, window.find('\n'));
-      if (window.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      window = first_line(xdotool("search --name '^TAKTO$'"));
+      if (window.empty()) sleep_ms(50);
     }
     // Keys go to the focused window; there is no window manager to give focus.
-    if (!window.empty()) std::system(xdotool("windowfocus --sync " + window).c_str());
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (!window.empty()) focus(window);
+    sleep_ms(200);
   }
   ~RunningProgram() {
     if (pid > 0) wait_exit(pid, 0);
@@ -155,10 +141,9 @@ struct RunningProgram {
   std::string xdotool(const std::string& args) const {
     return "DISPLAY=" + display.name + " timeout 30 xdotool " + args + " 2>/dev/null";
   }
+  void focus(const std::string& id) const { std::system(xdotool("windowfocus --sync " + id).c_str()); }
   // Types keys (xdotool key names) through XTEST, as a keyboard would.
-  void keys(const std::string& names, int delay_ms = 60) const {
-    std::system(xdotool("key --delay " + std::to_string(delay_ms) + " " + names).c_str());
-  }
+  void keys(const std::string& names) const { std::system(xdotool("key --delay 60 " + names).c_str()); }
   // Waits for main_loop's own end (after Q).
   int wait(int timeout_ms = 15000) {
     const int status = wait_exit(pid, timeout_ms);
@@ -173,59 +158,44 @@ struct RunningProgram {
   // The window's picture as xwd dumps it (ImageMagick's import can wait
   // forever for an event that a window without a manager never gets).
   bool screenshot(const std::string& xwd_file) const {
-    const std::string command =
-        "DISPLAY=" + display.name + " timeout 30 xwd -silent -id " + window + " -out " + xwd_file + " 2>/dev/null";
-    return std::system(command.c_str()) == 0;
+    return std::system(("DISPLAY=" + display.name + " timeout 30 xwd -silent -id " + window + " -out " + xwd_file +
+                        " 2>/dev/null")
+                           .c_str()) == 0;
   }
 };
 
-// A PNG file as 8-bit RGB rows, top row first; false when it cannot be read.
+// A picture as 8-bit RGB rows, top row first; false when it cannot be read.
 struct RgbPicture {
   int width = 0, height = 0;
   std::vector<std::uint8_t> rgb;
-  bool read(const std::string& path) {
+  bool read(const std::string& png_path) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+    if (!png_image_begin_read_from_file(&image, png_path.c_str())) return false;
     image.format = PNG_FORMAT_RGB;
     rgb.resize(PNG_IMAGE_SIZE(image));
     width = static_cast<int>(image.width);
     height = static_cast<int>(image.height);
     return png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) != 0;
   }
-  // An X window dump of a 24-bit display.
+  // An X window dump of the 24-bit display: 32-bit pixels, red, green, blue
+  // from the high byte down (in the byte order the header gives).
   bool read_xwd(const std::string& path) {
-    const std::vector<std::uint8_t> file = read_file(path);
-    auto card32 = [&](std::size_t at) -> std::uint32_t {  // the header is big-endian
-      return at + 4 > file.size() ? 0 : (file[at] << 24) | (file[at + 1] << 16) | (file[at + 2] << 8) | file[at + 3];
+    const std::vector<std::uint8_t> f = read_file(path);
+    auto card32 = [&](std::size_t at, bool msb = true) -> std::uint32_t {
+      if (at + 4 > f.size()) return 0;
+      return msb ? f[at] << 24 | f[at + 1] << 16 | f[at + 2] << 8 | f[at + 3]
+                 : f[at + 3] << 24 | f[at + 2] << 16 | f[at + 1] << 8 | f[at];
     };
-    const std::uint32_t header_size = card32(0), bits_per_pixel = card32(44), line = card32(48);
-    const std::uint32_t masks[3] = {card32(56), card32(60), card32(64)};
-    const bool lsb_first = card32(28) == 0;
+    const std::size_t pixels = card32(0) + 12 * std::size_t{card32(76)}, line = card32(48);
+    const bool msb = card32(28) != 0;
     width = static_cast<int>(card32(16));
     height = static_cast<int>(card32(20));
-    const std::size_t pixels = header_size + 12 * std::size_t{card32(76)};
-    // 32 bits a pixel; 24 in the dump xwd makes while windows of other depths
-    // are shown, stored in 3 or 4 bytes.
-    if (card32(4) != 7 || (bits_per_pixel != 32 && bits_per_pixel != 24) || width <= 0 ||
-        pixels + std::size_t{line} * height > file.size()) {
-      return false;
-    }
-    const std::size_t step = line >= 4u * static_cast<std::uint32_t>(width) ? 4 : 3;
+    if (card32(4) != 7 || card32(44) != 32 || card32(56) != 0xFF0000 || pixels + line * height > f.size()) return false;
     rgb.resize(3 * static_cast<std::size_t>(width) * height);
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        const std::uint8_t* b = &file[pixels + std::size_t{line} * y + step * x];
-        std::uint32_t p = 0;
-        for (std::size_t i = 0; i < step; ++i) {
-          p |= std::uint32_t{b[lsb_first ? i : step - 1 - i]} << (8 * i);
-        }
-        for (int c = 0; c < 3; ++c) {
-          std::uint32_t v = p & masks[c];
-          for (std::uint32_t m = masks[c]; m && !(m & 1); m >>= 1) v >>= 1;
-          rgb[3 * (static_cast<std::size_t>(y) * width + x) + c] = static_cast<std::uint8_t>(v);
-        }
-      }
+    for (std::size_t i = 0; i < rgb.size() / 3; ++i) {
+      const std::uint32_t p = card32(pixels + line * (i / width) + 4 * (i % width), msb);
+      for (int c = 0; c < 3; ++c) rgb[3 * i + c] = static_cast<std::uint8_t>(p >> (16 - 8 * c));
     }
     return true;
   }

@@ -13,9 +13,6 @@
 #include "common/run_cli.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-
 // Runs a shell command: its status, output and errors.
 CliResult run(const std::string& command) {
   TempDir scratch;
@@ -24,19 +21,7 @@ CliResult run(const std::string& command) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
 }
 
-bool on_path(const char* tool) { return run(std::string("command -v ") + tool).status == 0; }
-
-// The lines of --help that name an option or a command: the term before its text.
-std::vector<std::string> help_terms(const std::string& help) {
-  std::vector<std::string> terms;
-  std::istringstream in(help);
-  for (std::string line; std::getline(in, line);)
-    if (std::smatch m; std::regex_match(line, m, std::regex("  (takto-cli [^ ].*|--[a-z-]+(?: [A-Za-z]+)?)( {2,}.*)?")))
-      terms.push_back(m[1]);
-  return terms;
-}
-
-std::string squeeze(std::string s) { return std::regex_replace(s, std::regex("\\s+"), " "); }
+bool on_path(const std::string& tool) { return run("command -v " + tool).status == 0; }
 
 class Install : public ::testing::Test {
  protected:
@@ -49,18 +34,15 @@ class Install : public ::testing::Test {
 };
 
 TEST_F(Install, ProgramsRunFromThePrefix) {
-  const std::string song = at("song.sqf");
-  const struct {
-    std::string command;
-    std::string out;
-  } rows[] = {{at("bin/takto-cli") + " new " + song, ""},
-              {at("bin/takto-cli") + " check " + song, "ok\n"},
-              {at("bin/takto") + " --help", run(std::string(TAKTO_PROGRAM) + " --help").out},
-              {at("bin/takto-cli") + " --help", run(std::string(TAKTO_CLI) + " --help").out}};
-  for (const auto& r : rows) {
-    const CliResult c = run(r.command);
-    EXPECT_EQ(c.status, 0) << r.command << ": " << c.err;
-    EXPECT_EQ(c.out, r.out) << r.command;
+  const std::string cli = at("bin/takto-cli"), song = at("song.sqf");
+  const std::pair<std::string, std::string> rows[] = {{cli + " new " + song, ""},
+                                                      {cli + " check " + song, "ok\n"},
+                                                      {at("bin/takto") + " --help", run(TAKTO_PROGRAM " --help").out},
+                                                      {cli + " --help", run(TAKTO_CLI " --help").out}};
+  for (const auto& [command, out] : rows) {
+    const CliResult c = run(command);
+    EXPECT_EQ(c.status, 0) << command << ": " << c.err;
+    EXPECT_EQ(c.out, out) << command;
   }
 }
 
@@ -81,9 +63,9 @@ TEST_F(Install, DesktopEntryAndIcons) {
     const std::vector<std::uint8_t> png = read_file(at("share/icons/hicolor/" + n + "x" + n + "/apps/takto.png"));
     ASSERT_GE(png.size(), 24u) << size;
     auto word = [&](int at) { return png[at] << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3]; };
-    EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG") << size;
-    EXPECT_EQ(word(16), size);
-    EXPECT_EQ(word(20), size);
+    EXPECT_EQ(
+        std::string(png.begin() + 1, png.begin() + 4) + " " + std::to_string(word(16)) + "x" + std::to_string(word(20)),
+        "PNG " + n + "x" + n);
   }
 }
 
@@ -91,36 +73,38 @@ TEST_F(Install, DesktopEntryAndIcons) {
 // by its first 28 bytes under any name.
 TEST_F(Install, SongTypeByNameAndByContent) {
   if (!on_path("gio")) GTEST_SKIP() << "gio (libglib2.0-bin) is needed to ask for a file's type";
-  ASSERT_TRUE(fs::exists(at("share/mime/mime.cache"))) << "the install builds the database";
+  ASSERT_TRUE(std::filesystem::exists(at("share/mime/mime.cache"))) << "the install builds the database";
   TempDir dir;
   ASSERT_EQ(run_cli("new " + dir.file("song.sqf")).status, 0);
-  fs::copy_file(dir.file("song.sqf"), dir.file("no-name"));
+  std::filesystem::copy_file(dir.file("song.sqf"), dir.file("no-name"));
   write_file(dir.file("other"), {'S', 'Q', 'F', ' ', 'S', 'O', 'N', 'G'});
-  const struct {
-    const char* file;
-    bool song;
-  } rows[] = {{"song.sqf", true}, {"no-name", true}, {"other", false}};
-  for (const auto& r : rows) {
+  for (const auto& [file, song] : {std::pair{"song.sqf", true}, {"no-name", true}, {"other", false}}) {
     const CliResult c =
-        run("XDG_DATA_DIRS=" + at("share") + ":/usr/share gio info -a standard::content-type " + dir.file(r.file));
-    EXPECT_EQ(c.out.find("application/x-takto-song") != std::string::npos, r.song) << r.file << ": " << c.out;
+        run("XDG_DATA_DIRS=" + at("share") + ":/usr/share gio info -a standard::content-type " + dir.file(file));
+    EXPECT_EQ(c.out.find("application/x-takto-song") != std::string::npos, song) << file << ": " << c.out;
   }
 }
 
-// Each page renders without a warning and holds every term of its --help.
+// Each page renders without a warning and holds every term of its --help:
+// the lines that name an option or a command, the term before its text.
 TEST_F(Install, ManualPagesAgreeWithHelp) {
   if (!on_path("man")) GTEST_SKIP() << "man-db is needed to render the pages";
+  auto squeeze = [](const std::string& s) { return std::regex_replace(s, std::regex("\\s+"), " "); };
+  const std::regex term("  (takto-cli [^ ].*|--[a-z-]+(?: [A-Za-z]+)?)( {2,}.*)?");
   for (const std::string program : {"takto", "takto-cli"}) {
-    const std::string page = at("share/man/man1/" + program + ".1");
-    CliResult shown = run("MANWIDTH=80 man --warnings -l " + page);
-    shown.out = std::regex_replace(shown.out, std::regex(".\b"), "");  // overstruck bold
+    const CliResult shown = run("MANWIDTH=80 man --warnings -l " + at("share/man/man1/" + program + ".1"));
+    const std::string page = squeeze(std::regex_replace(shown.out, std::regex(".\b"), ""));  // overstruck bold
     EXPECT_EQ(shown.status, 0) << program;
     EXPECT_EQ(shown.err, "") << program;
-    const std::vector<std::string> terms = help_terms(run(at("bin/" + program) + " --help").out);
-    EXPECT_GE(terms.size(), 7u) << program;
-    for (const std::string& term : terms)
-      EXPECT_NE(squeeze(shown.out).find(squeeze(term)), std::string::npos) << program << ": " << term;
+    std::istringstream help(run(at("bin/" + program) + " --help").out);
+    int terms = 0;
+    for (std::string line; std::getline(help, line);) {
+      if (std::smatch m; std::regex_match(line, m, term)) {
+        ++terms;
+        EXPECT_NE(page.find(squeeze(m[1])), std::string::npos) << program << ": " << m[1];
+      }
+    }
+    EXPECT_GE(terms, 7) << program;
   }
 }
-
 }  // namespace
