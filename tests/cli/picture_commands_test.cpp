@@ -35,21 +35,20 @@ TEST(TestcardCommand, MatchesThePictureInTheDocs) {
          "look at it and commit it";
 }
 
-// Exit status and message of takto-cli with these arguments.
-static std::string cli_result(const std::string& args) {
-  const CliResult r = run_cli(args);
-  return std::to_string(r.status) + " " + r.err;
-}
-
-// Bad usage, and files that cannot be written (no such folder; a folder in the
-// in the way): a clear message, and no temporary file left behind.
+// Bad usage, and files that cannot be written (no such folder; a folder in
+// the way): a clear message, and no temporary file left behind.
 TEST(TestcardCommand, BadUsageAndUnwritableFiles) {
   TempDir dir;
-  const std::string none = dir.file("none/card.png"), folder = dir.file("taken.png");
+  const std::string none = dir.file("none/card.png"), folder = dir.file("taken.png"),
+                    usage = "2 usage: takto-cli testcard OUT.png\n";
   std::filesystem::create_directories(folder + "/inside");
-  EXPECT_EQ(cli_result("testcard"), "2 usage: takto-cli testcard OUT.png\n");
-  EXPECT_EQ(cli_result("testcard a.png b.png"), "2 usage: takto-cli testcard OUT.png\n");
-  EXPECT_EQ(cli_result("testcard " + none), "1 cannot write " + none + ": No such file or directory\n");
-  EXPECT_EQ(cli_result("testcard " + folder), "1 cannot write " + folder + ": Is a directory\n");
+  for (const auto& [args, want] : std::vector<std::pair<std::string, std::string>>{
+           {"", usage},
+           {" a.png b.png", usage},
+           {" " + none, "1 cannot write " + none + ": No such file or directory\n"},
+           {" " + folder, "1 cannot write " + folder + ": Is a directory\n"}}) {
+    const CliResult r = run_cli("testcard" + args);
+    EXPECT_EQ(std::to_string(r.status) + " " + r.err, want);
+  }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);
 }

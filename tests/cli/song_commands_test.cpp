@@ -15,10 +15,13 @@ namespace {
 
 TEST(SongCommands, ExitCodesAndMessages) {
   TempDir dir;
-  write_file(dir.file("text.sqf"), {'h', 'i'});
+  write_file(dir.file("empty.sqf"), {});
   ASSERT_EQ(run_cli("new " + dir.file("new.sqf")).status, 0);
   std::vector<std::uint8_t> cut = read_file(dir.file("new.sqf"));
   EXPECT_EQ(cut.size(), EMPTY_SONG_SIZE);
+  std::vector<std::uint8_t> forged = cut;
+  forged[4] = 'X';  // a song but for a byte of the magic
+  write_file(dir.file("text.sqf"), forged);
   cut.resize(2000);
   write_file(dir.file("cut.sqf"), cut);
   const struct {
@@ -29,6 +32,7 @@ TEST(SongCommands, ExitCodesAndMessages) {
       {"check " + dir.file("new.sqf"), 0, "ok\n", ""},
       {"check " + dir.file("text.sqf"), 1, "", "Not SQF format file\n"},
       {"check " + dir.file("missing.sqf"), 1, "", "File not found\n"},
+      {"check " + dir.file("empty.sqf"), 1, "", "File size 0 or directory\n"},
       {"check " + dir.file("cut.sqf"), 1, "", "Damaged SQF file (file too short for a song)\n"},
       {"resave " + dir.file("new.sqf") + " " + dir.file("no/dir.sqf"), 1, "", "File save failed\n"},
       {"new /dev/stdout", 1, "", "File save failed\n"},  // a pipe here: refused, not replaced
@@ -107,8 +111,7 @@ TEST(SongCommands, OutputThatCannotBeWrittenFails) {
   }
 }
 
-// takto-cli ARGS under strace, tracing CALLS: one "NAME(ARGUMENTS" a call
-// (the result cut off), leaving out the start of the program.
+// takto-cli ARGS under strace: one "NAME(ARGUMENTS" a call of CALLS.
 std::vector<std::string> traced_calls(const std::string& calls, const std::string& args) {
   TempDir dir;
   // LeakSanitizer cannot run under ptrace.

@@ -43,39 +43,25 @@ TEST(Synth, MessagesAsADeviceGetsThem) {
   std::vector<std::uint8_t> drums_other_id = drums, drums_high_byte = drums;
   drums_other_id[2] = 0x11;
   drums_high_byte[7] = 0x95;  // cut to 15, as an exported file holds it
-  const std::vector<Timed> held = {{0, organ}, {10, on}};
+  const Timed O{0, organ}, N{10, on}, D{10, {0x90, 38, 100}};
+  const std::vector<Timed> held = {O, N};
   const struct {
     std::vector<Timed> a, b;
     bool same;
     const char* what;
   } rows[] = {
-      {{{0, organ}, {10, on}, {500, {0x90, 0x3C, 0x00}}},
-       {{0, organ}, {10, on}, {500, {0x80, 0x3C, 0x00}}},
-       true,
-       "a note-on with velocity 0 is a note-off"},
-      {{{0, organ}, {10, on}, {500, {0x90, 0x3C, 0x00}}}, held, false, "the note-off is heard"},
-      {{{0, organ}, {10, {0x90, 0xBC, 0xE4}}},
-       {{0, organ}, {10, {0x90, 0x3C, 0x64}}},
-       true,
-       "data bytes above 7F are cut to 7 bits"},
-      {{{0, organ}, {10, {0x3C, 0x64}}, {10, {0xF8}}, {10, {0xF0, 0x41}}, {10, {0x41, 0x10, 0xF7}}, {10, on}},
+      {{O, N, {500, {0x90, 0x3C, 0x00}}}, {O, N, {500, {0x80, 0x3C, 0x00}}}, true, "velocity 0 is a note-off"},
+      {{O, N, {500, {0x90, 0x3C, 0x00}}}, held, false, "the note-off is heard"},
+      {{O, {10, {0x90, 0xBC, 0xE4}}}, held, true, "data bytes above 7F are cut to 7 bits"},
+      {{O, {10, {0x3C, 0x64}}, {10, {0xF8}}, {10, {0xF0, 0x41}}, {10, {0x41, 0x10, 0xF7}}, N},
        held,
        true,
        "no status byte, a real-time byte and broken exclusives do nothing"},
-      {{{0, drums}, {10, {0x90, 38, 100}}},
-       {{10, {0x90, 38, 100}}},
-       false,
-       "a GS part exclusive for device 16 is taken"},
-      {{{0, drums_other_id}, {10, {0x90, 38, 100}}},
-       {{10, {0x90, 38, 100}}},
-       true,
-       "other devices' exclusives are not"},
-      {{{0, drums_high_byte}, {10, {0x90, 38, 100}}},
-       {{0, drums}, {10, {0x90, 38, 100}}},
-       true,
-       "exclusive data above 7F is cut to 7 bits"},
-      {{{0, organ}, {10, on}, {400, {0xE0, 0x00, 0x60}}}, held, false, "pitch bend"},
-      {{{0, organ}, {10, on}, {400, {0xB0, 0x07, 0x20}}}, held, false, "control change"},
+      {{{0, drums}, D}, {D}, false, "a GS part exclusive for device 16 is taken"},
+      {{{0, drums_other_id}, D}, {D}, true, "other devices' exclusives are not"},
+      {{{0, drums_high_byte}, D}, {{0, drums}, D}, true, "exclusive data above 7F is cut to 7 bits"},
+      {{O, N, {400, {0xE0, 0x00, 0x60}}}, held, false, "pitch bend"},
+      {{O, N, {400, {0xB0, 0x07, 0x20}}}, held, false, "control change"},
   };
   for (const auto& r : rows) {
     const std::vector<std::int16_t> a = render(r.a), b = render(r.b);
