@@ -3,6 +3,7 @@
 // end rule, the scripted dialogs and alerts, and the screen dump.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -73,37 +74,11 @@ TEST(KeyScript, UnreadableTokensAreNamed) {
   const std::string long_path = "open=" + std::string(FILE_NAME_SIZE, 'p');
   std::vector<ScriptToken> t;
   std::string error;
-  for (const std::string bad : {"a",
-                                "F0",
-                                "F13",
-                                "F01",
-                                "VK0",
-                                "VK256",
-                                "VK01",
-                                "VK",
-                                "NUM10",
-                                "S-",
-                                "S-S-A",
-                                "C-S-C-A",
-                                "s-A",
-                                "wait=",
-                                "wait=x",
-                                "wait=-1",
-                                "wait=100000001",
-                                "open=",
-                                "snap=",
-                                "drop=",
-                                "foo=bar",
-                                "Cancel",
-                                "midi=90",
-                                "midi=903C",
-                                "midi=C00505",
-                                "midi=F8",
-                                "midi=F0437F",
-                                "midi=903C80",
-                                "midi=903G64",
-                                "RETURN2",
-                                long_path.c_str()}) {
+  std::istringstream bad_tokens(
+      "a F0 F13 F01 VK0 VK256 VK01 VK NUM10 S- S-S-A C-S-C-A s-A wait= wait=x wait=-1 wait=100000001 open= snap= "
+      "drop= foo=bar Cancel midi=90 midi=903C midi=C00505 midi=F8 midi=F0437F midi=903C80 midi=903G64 RETURN2 " +
+      long_path);
+  for (std::string bad; bad_tokens >> bad;) {
     EXPECT_FALSE(parse_key_script("A wait=5\n\t" + bad + " B", t, error)) << bad;
     EXPECT_NE(error.find("'" + bad + "'"), std::string::npos) << error;
   }
