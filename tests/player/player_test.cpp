@@ -1,14 +1,18 @@
 // The player, grouped by what can break: schedule and tempo, countdowns and
 // the order within a tick, notes and channel messages, exclusives, repeats and
 // same-measure calls, reset and positioning, pause, and the threaded protocol.
-// Most cases play a small song and compare the messages it sent.
+// Most cases play a small song and compare the messages it sent; the plain
+// ones are rows of plays.txt.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "common/song_builder.h"
@@ -66,6 +70,13 @@ void run_ms(int ms) {
 void run_to_tick(std::int32_t last) {
   for (int guard = 0; tick.load() < last && guard < 1 << 24; ++guard) run_ms(1);
 }
+// "MS:TICK " for each tick up to `last`, within `ms` calls.
+std::string tick_times(std::int32_t last, std::uint32_t ms) {
+  std::string times;
+  for (std::int32_t seen = tick.load(); seen < last && host_time_ms() < ms; run_ms(1))
+    if (tick != seen) seen = tick, times += std::to_string(host_time_ms()) + ":" + std::to_string(seen) + " ";
+  return times;
+}
 
 // What was sent, as "TICK HH HH|...".
 std::string sent() {
@@ -98,10 +109,97 @@ std::string play(const Play& p) {
   return sent();
 }
 
+// The plays of plays.txt, beside this test: each a Play, what it sends, and
+// what the player shows at the end.
+struct PlayCase {
+  std::string what, want;
+  Play play;
+  int measure = -1, steps = -1;
+  std::vector<std::int64_t> state;
+};
+
+Event parse_event(const std::string& word) {
+  static const std::map<std::string, int> names{
+      {"prog", EV_PROGRAM},   {"cc", EV_CONTROL},      {"bend", EV_PITCH},      {"ch", EV_MIDI_CH},
+      {"tempo", EV_TEMPO},    {"key", EV_MUSIC_KEY},   {"rs", EV_REPEAT_START}, {"re", EV_REPEAT_END},
+      {"me", EV_MEASURE_END}, {"excl", EV_TRACK_EXCL}, {"cont", EV_CONTINUE},   {"scan", EV_KEY_SCAN},
+      {"bank", EV_BANK_PRG},  {"afterc", EV_AFTER_C},  {"afterk", EV_AFTER_K},  {"rdev", EV_ROL_DEV},
+      {"rbase", EV_ROL_BASE}, {"rpara", EV_ROL_PARA}};
+  std::istringstream in(word);
+  std::string name, field;
+  std::getline(in, name, ':');
+  int v[4] = {names.contains(name) ? names.at(name) : name == "call" ? 0 : std::stoi(name, nullptr, 0), 0, 0, 0};
+  for (int i = 1; i < 4 && std::getline(in, field, ':'); ++i) v[i] = std::stoi(field, nullptr, 0);
+  return name == "call" ? call(v[1]) : ev(v[0], v[1], v[2], v[3]);
+}
+
+std::vector<PlayCase> load_plays() {
+  static const std::map<std::string, std::size_t> fields{
+      {"channel", TRACK_CHANNEL}, {"keyplus", TRACK_KEY_PLUS}, {"stepplus", TRACK_STEP_PLUS}, {"mode", TRACK_MODE}};
+  std::ifstream file(std::filesystem::path(__FILE__).parent_path() / "plays.txt");
+  std::vector<PlayCase> plays;
+  std::vector<std::array<int, 3>> heads;  // track (-1: the play bias), field, value
+  auto done = [&] {
+    if (!plays.empty())
+      plays.back().play.setup = [heads] {
+        for (auto [t, field, v] : heads) t < 0 ? void(image()[SONG_PLAY_BIAS] = std::uint8_t(v)) : head(t, field, v);
+        selected_steps.store(0);
+      };
+    heads.clear();
+  };
+  for (std::string line; std::getline(file, line);) {
+    std::istringstream in(line);
+    std::string key, rest;
+    in >> key;
+    std::getline(in >> std::ws, rest);
+    std::istringstream words(rest);
+    if (key == "play") done(), plays.emplace_back().what = rest;
+    if (plays.empty()) continue;
+    PlayCase& c = plays.back();
+    int a = 0, b = 0;
+    std::string name, value;
+    if (key == "track") {
+      c.play.tracks.emplace_back();
+      for (std::string w; words >> w;) c.play.tracks.back().push_back(parse_event(w));
+    } else if (key == "head" && words >> a >> name >> value) {
+      heads.push_back({a - 1, int(fields.at(name)), std::stoi(value, nullptr, 0)});
+    } else if (key == "bias") {
+      heads.push_back({-1, 0, std::stoi(rest, nullptr, 0)});
+    } else if (key == "start" && words >> a >> b) {
+      c.play.track = a - 1, c.play.offset = at(b);
+    } else if (key == "until") {
+      c.play.until = std::stoi(rest);
+    } else if (key == "want") {
+      c.want = rest;
+    } else if (key == "measure") {
+      c.measure = std::stoi(rest);
+    } else if (key == "steps") {
+      c.steps = std::stoi(rest);
+    } else if (key == "state") {
+      for (std::int64_t v; words >> v;) c.state.push_back(v);
+    }
+  }
+  done();
+  return plays;
+}
+
+TEST(Plays, FromTheTable) {
+  const std::vector<PlayCase> plays = load_plays();
+  ASSERT_EQ(plays.size(), 27u) << "plays.txt read whole";
+  for (const PlayCase& c : plays) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(play(c.play), c.want);
+    EXPECT_EQ(c.measure < 0 ? -1 : int(measure[0].load()), c.measure);
+    EXPECT_EQ(c.steps < 0 ? -1 : int(selected_steps.load()), c.steps);
+    if (!c.state.empty()) {
+      EXPECT_EQ(std::vector<std::int64_t>({us_per_tick, key_value}), c.state);
+    }
+  }
+}
+
 TEST(Clock, RelativeTempo) {
-  const std::uint32_t rows[][3] = {{120, 64, 10417}, {31, 65, 39063},  {120, 32, 20833}, {100, 64, 12500},
-                                   {120, 0, 125000}, {10, 64, 125000}, {9, 64, 125000},  {255, 255, 5208},
-                                   {241, 64, 5208},  {240, 64, 5208}};  // base tempo, factor, microseconds
+  const std::uint32_t rows[][3] = {{120, 64, 10417}, {31, 65, 39063}, {120, 32, 20833}, {120, 0, 125000},
+                                   {9, 64, 125000},  {241, 64, 5208}};  // base tempo, factor, microseconds
   for (const auto& r : rows) {
     base_tempo = r[0];
     set_relative_tempo(r[1]);
@@ -114,10 +212,7 @@ TEST(Clock, ScheduleFollowsTheStoppedClockThenCarriesMicroseconds) {
   // monitor is the other mode in which the clock runs.
   play({{}, 0, "", [] { next_tick_ms = 12345, remainder_us = 999, headless_set_clock(0); }});
   screen_mode.store(MODE_TRACK_MONITOR);
-  std::string times;
-  for (std::int32_t seen = tick.load(); seen < 15 && host_time_ms() < 1000; run_ms(1))
-    if (tick != seen) seen = tick, times += std::to_string(host_time_ms()) + ":" + std::to_string(seen) + " ";
-  EXPECT_EQ(times, "1:10 11:11 21:12 32:13 42:14 53:15 ");
+  EXPECT_EQ(tick_times(15, 1000), "1:10 11:11 21:12 32:13 42:14 53:15 ");
   next_tick_ms = 100, remainder_us = 0;  // a call 35 ms late runs every overdue tick
   headless_set_clock(135);
   on_timer();
@@ -128,39 +223,17 @@ TEST(Clock, StartsWhenTheHostIsReady) {
   // The host holds the first tick back twice; the schedule follows the clock
   // until it agrees. A pause does not ask again, a stop and a start do.
   play({{{prog(12, 1), prog(12, 2)}}, 0, "", [] { headless_set_clock(0), headless_hold_clock_start(2); }});
-  std::string times;
-  for (std::int32_t seen = tick.load(); seen < 11 && host_time_ms() < 100; run_ms(1))
-    if (tick != seen) seen = tick, times += std::to_string(host_time_ms()) + ":" + std::to_string(seen) + " ";
-  EXPECT_EQ(times, "3:10 13:11 ");
+  EXPECT_EQ(tick_times(11, 100), "3:10 13:11 ");
   paused.store(1), run_ms(5), paused.store(0), run_ms(5);
   EXPECT_EQ(headless_clock_start_asks(), 3);
   screen_mode.store(MODE_COMMAND), run_ms(1), screen_mode.store(MODE_PLAY_MONITOR), run_ms(1);
   EXPECT_EQ(headless_clock_start_asks(), 4);
 }
 
-TEST(Clock, SurvivesTheMillisecondWrap) {
-  // The schedule starts 61 ms before the counter wraps: 400 calls run 39 ticks (10 to 48), no burst.
+TEST(Clock, SurvivesTheMillisecondWrap) {  // 61 ms before the counter wraps: 400 calls run ticks 10 to 48
   play({{{prog(12, 1), prog(12, 2), prog(12, 3)}}, 0, "", [] { headless_set_clock(0xFFFFFFFFu - 60); }});
   run_ms(400);
-  EXPECT_EQ(tick.load(), 48);
-  EXPECT_EQ(sent(), "10 C0 01|22 C0 02|34 C0 03");
-}
-
-TEST(Clock, StepTimesAndStartCountdowns) {
-  const Play rows[] = {
-      // Codes 240 and up take no time whatever their step; other codes below 240 are rests.
-      {{{prog(0, 1), prog(12, 2), ev(EV_REPEAT_START, 30), ev(241, 50), ev(EV_CONTINUE, 99), prog(0, 3), ev(200, 24),
-         ev(EV_KEY_SCAN, 6), ev(128, 1), prog(1, 4)}},
-       60,
-       "10 C0 01|10 C0 02|22 C0 03|53 C0 04"},
-      // Start countdowns: the smallest step+ starts on tick 10. Steps are counted for the current track.
-      {{{prog(5, 0)}, {prog(5, 1)}, {prog(5, 2)}},
-       300,
-       "10 C1 01|138 C2 02|265 C0 00",
-       [] { head(0, TRACK_STEP_PLUS, 127), head(1, TRACK_STEP_PLUS, -128), selected_steps.store(0); },
-       1}};
-  for (const Play& r : rows) EXPECT_EQ(play(r), r.want);
-  EXPECT_EQ(selected_steps.load(), 2) << "track 2's step and its end";
+  EXPECT_EQ(sent() + " " + std::to_string(tick.load()), "10 C0 01|22 C0 02|34 C0 03 48");
 }
 
 TEST(Clock, PauseSilencesEachTrackAndResumesWithoutBurst) {
@@ -185,65 +258,6 @@ TEST(Clock, ZeroTimeLoopCannotHoldTheTimer) {
   EXPECT_NEAR(headless_sent_count(), 3 * 65536 / 2, 400) << "3 steps, nearly half of them controllers";
 }
 
-TEST(Events, Messages) {
-  const std::vector<Event> m{cc(0, 7, 90), note(60, 0, 10), prog(1, 5)};  // for the mode rules
-  const Play rows[] = {
-      // Bytes as stored, on the head's low channel bits; key aftertouch untransposed; no message for key and tempo.
-      {{{ev(EV_BANK_PRG, 0, 10, 8), ev(EV_AFTER_C, 0, 33), cc(0, 200, 255), prog(0, 127), ev(EV_AFTER_K, 0, 60, 70),
-         ev(EV_PITCH, 0, 0, 64), ev(EV_MUSIC_KEY, 2), ev(EV_TEMPO, 0, 64), note(60, 1, 1, 200)}},
-       10,
-       "10 B3 00 08|10 B3 20 00|10 C3 0A|10 D3 21|10 B3 C8 FF|10 C3 7F|10 A3 3C 46|10 E3 00 40|10 93 41 C8",
-       [] { head(0, TRACK_CHANNEL, 0xF3), head(0, TRACK_KEY_PLUS, 5); }},
-      // Key+ and a play bias of -2 wrap in 8 bits, then 7 bits are kept; key+ bit 7 marks a rhythm track.
-      {{{note(60, 1, 1)}, {note(60, 1, 1)}, {note(125, 1, 1)}, {note(0, 1, 1)}},
-       10,
-       "10 90 3F 64|10 91 3C 64|10 92 00 64|10 93 7E 64",
-       [] {
-         image()[SONG_PLAY_BIAS] = 254;
-         for (int t : {0, 1, 2}) head(t, TRACK_KEY_PLUS, t == 1 ? 133 : 5);
-       }},
-      // A sounding note is tied; a gate equal to the step restrikes; two tracks on one channel have their own slots.
-      {{{note(60, 24, 48), note(60, 1, 10, 90)}, {note(60, 24, 24), note(60, 1, 24)}},
-       60,
-       "10 90 3C 64|10 90 3C 64|34 90 3C 00|34 90 3C 64|44 90 3C 00|58 90 3C 00",
-       [] { head(1, TRACK_CHANNEL, 0); }},
-      // Gate or velocity 0, or code 128: a rest.
-      {{{note(60, 1, 0), note(61, 1, 10, 0), ev(128, 1, 10, 100), note(62, 1, 10, 1)}}, 13, "13 90 3E 01"},
-      // Muted, channel off, other mode bits: only the notes differ.
-      {{m, m, m},
-       30,
-       "10 B0 07 5A|10 C0 05|10 B1 07 5A|10 C1 05|10 B2 07 5A|10 92 3C 64|10 C2 05|20 92 3C 00",
-       [] { head(0, TRACK_MODE, 1), head(1, TRACK_MODE, 8), head(2, TRACK_MODE, 0xF6); }},
-      // Channel off ends the notes on the old channel and silences notes only; 20 is channel 3.
-      {{{note(60, 0, 50), note(64, 2, 50), ev(EV_MIDI_CH, 0, 0), cc(0, 7, 100), note(70, 2, 50), ev(EV_MIDI_CH, 0, 20),
-         note(72, 1, 5)}},
-       30,
-       "10 90 3C 64|10 90 40 64|12 90 3C 00|12 90 40 00|12 B0 07 64|14 93 48 64|19 93 48 00"},
-      // Track exclusives: the checksum, then the next event; their own step; after an F7 the rest does nothing.
-      {{track_exclusive(0, 0x20, {0x41, 0x10, 0x42, 0x12, 0x83, 0x40, 0x00, 0x80, 0x84, 0xF7}, prog(1, 9))},
-       10,
-       "10 F0 41 10 42 12 40 00 20 20 F7|10 C0 09"},
-      {{track_exclusive(2, 0, {0x11, 0xF7, 0x22, 0x33, 0xF7, 0x44}, prog(1, 9)), track_exclusive(1, 0, {}, prog(1, 8))},
-       12,
-       "10 F0 11 F7|10 F0 F7|11 C1 08|12 C0 09"},
-      // Roland templates per track, and reset by the next start.
-      {{{ev(EV_ROL_DEV, 0, 0x10, 0x42), ev(EV_ROL_BASE, 0, 0x40), ev(EV_ROL_PARA, 1, 0x7F), ev(EV_ROL_PARA, 1, 4, 127)},
-        {ev(EV_ROL_PARA, 2, 0x21, 5)}},
-       12,
-       "10 F0 41 10 42 12 40 00 7F 00 41 F7|10 F0 41 10 16 12 10 00 21 05 4A F7|11 F0 41 10 42 12 40 00 04 7F 3D F7"},
-      {{{ev(EV_ROL_PARA, 1, 0x90, 0x80)}}, 10, "10 F0 41 10 16 12 10 00 90 80 60 F7"}};
-  for (const Play& r : rows) EXPECT_EQ(play(r), r.want);
-}
-
-TEST(Events, SixteenSlotsDropTheSeventeenthNoteAndReuseFreedOnes) {
-  std::vector<Event> e;
-  for (int i = 0; i < 15; ++i) e.push_back(note(40 + i, 0, 100));
-  e.insert(e.end(), {note(70, 5, 5), note(71, 0, 5), note(72, 1, 5)});
-  std::string s = play({{e}, 30, ""});
-  EXPECT_NE(s.find("|10 90 46 64|15 90 46 00|15 90 47 64|20 90 47 00"), std::string::npos) << s;
-  EXPECT_EQ(s.find("90 48"), std::string::npos) << s;
-}
-
 TEST(Events, UserExclusives) {
   const struct {
     Bytes templ;
@@ -252,20 +266,15 @@ TEST(Events, UserExclusives) {
   } rows[] = {
       {{0x41, 0x82, 0x42, 0x12, 0x83, 0x40, 0x00, 0x7F, 0x00, 0x84, 0xF7}, 0, 0, 9, "41 09 42 12 40 00 7F 00 41 "},
       {{0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x81, 0xF7}, 0, 127, 0, "43 10 4C 00 00 7E 7F "},
-      {{}, 0, 0, 0, ""},
       {{0x83, 0x10, 0x84, 0x83, 0x05, 0x84}, 0, 0, 0, "10 70 05 0B "},  // the second sum starts at 70
       {{0x80, 0xF0, 0x90, 0xF7, 0x11}, 0xF7, 0, 0, "F7 F0 90 "},
-      {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24},
-       0,
-       0,
-       0,
-       "01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 "}};
+      {Bytes(24, 0x18), 0, 0, 0, hex(Bytes(24, 0x18)) + " "}};
   for (const auto& r : rows) {
-    auto setup = [&] {  // template 3, the rest F7
-      std::uint8_t* t = image() + SONG_USER_EXCLUSIVES + 3 * USER_EXCLUSIVE_SIZE + USER_EXCLUSIVE_TEMPLATE;
+    auto setup = [&] {  // the last template, the rest F7
+      std::uint8_t* t = image() + SONG_USER_EXCLUSIVES + 7 * USER_EXCLUSIVE_SIZE + USER_EXCLUSIVE_TEMPLATE;
       std::fill(t, t + 24, 0xF7), std::copy(r.templ.begin(), r.templ.end(), t), head(0, TRACK_CHANNEL, r.channel);
     };
-    EXPECT_EQ(play({{{ev(EV_USER_EXCL0 + 3, 1, r.b2, r.b3)}}, 12, "", setup}), "10 F0 " + r.want + "F7");
+    EXPECT_EQ(play({{{ev(EV_USER_EXCL0 + 7, 1, r.b2, r.b3)}}, 12, "", setup}), "10 F0 " + r.want + "F7");
   }
   // A busy driver: unprepare is retried until it lets go; prepared and sent once.
   EXPECT_EQ(play({{{ev(EV_USER_EXCL0, 1)}}, 10, "", [] { headless_midi_busy(3); }}), "10 F0 F7");
@@ -282,28 +291,6 @@ TEST(Events, OverlongTrackExclusiveIsCutAndItsRestSkipped) {
     std::string got = play({{track_exclusive(0, 0, body, prog(1, 9))}, 10, ""});
     body.resize(length > 253 ? 253 : length);
     EXPECT_EQ(got, "10 F0 " + hex(body) + " F7|10 C0 09") << length;
-  }
-}
-
-TEST(Flow, RepeatsAndCallsWithTheMeasureNumberAtTheEnd) {
-  const Play rows[] = {
-      {{{RS, prog(12, 1), ME, rend(3), prog(12, 2), ME}}, 100, "10 C0 01|22 C0 01|34 C0 01|46 C0 02 m3"},
-      {{{prog(1, 1), rend(2), prog(1, 2)}}, 20, "10 C0 01|11 C0 02 m1"},  // an unmatched repeat end
-      {{{prog(12, 1), ME, call(1), prog(12, 2), ME}}, 100, "10 C0 01|22 C0 01|34 C0 02 m4"},
-      {{{prog(12, 1), call(1), prog(12, 2)}}, 100, "10 C0 01|22 C0 01|34 C0 02 m3"},  // a call closes a measure
-      // A called measure's repeat returns to the caller; a link to a same-measure event is followed.
-      {{{RS, prog(6, 1), rend(2), ME, call(1), prog(6, 2)}}, 100, "10 C0 01|16 C0 01|22 C0 01|28 C0 01|34 C0 02 m3"},
-      {{{prog(6, 1), ME, call(1), call(2), prog(6, 2)}}, 100, "10 C0 01|16 C0 01|22 C0 01|28 C0 02 m4"},
-      // A called last measure returns; a call as the first event is measure 1.
-      {{{call(2), prog(6, 1)}}, 100, "10 C0 01|16 C0 01 m2"},
-      // A chain of eleven is given up; the later, shorter ones are not.
-      {{{call(2), call(3), call(4), call(5), call(6), call(7), call(8), call(9), call(10), call(11), call(12),
-         prog(1, 7), ME}},
-       12,
-       "10 C0 07|11 C0 07|12 C0 07 m4"}};
-  for (const Play& r : rows) {
-    std::string got = play(r);  // before the measure is read
-    EXPECT_EQ(got + " m" + std::to_string(measure[0].load()), r.want);
   }
 }
 
@@ -348,45 +335,6 @@ TEST(Start, ResetReadsTheHeaderAndForgetsTheLastPlay) {
   EXPECT_EQ(std::vector<std::int64_t>({us_per_tick, key_value, drum_map[38], drum_map[36], drum_map[51], measure[0]}),
             std::vector<std::int64_t>({20833, 7, 838, 758, 0, 1}));
   EXPECT_EQ(return_position[0] + repeat_depth[0] + sounding[0] + ended[1] + slots[0][0].gate_left + tick, 0u);
-}
-
-TEST(Start, Positioning) {
-  const Play rows[] = {
-      // Held back: the last values, in a fixed order, on the last channel.
-      {{{cc(0, 11, 1), cc(0, 10, 2), cc(0, 7, 0x30), cc(0, 1, 3), ev(EV_PITCH, 0, 4, 5), cc(0, 7, 6),
-         ev(EV_MIDI_CH, 0, 5), ev(EV_PITCH, 1, 0, 64), note(60, 1, 1)},
-        {cc(1, 10, 64)}},
-       11,
-       "10 E4 00 40|10 B4 01 03|10 B4 07 06|10 B4 0A 02|10 B4 0B 01|10 B1 0A 40|11 94 3C 64",
-       {},
-       0,
-       at(8)},
-      // Other messages (exclusives too) go out in their place.
-      {{{prog(1, 5), cc(1, 64, 127), ev(EV_ROL_PARA, 1, 9, 0), cc(1, 7, 100), note(60, 1, 1)}},
-       14,
-       "10 C0 05|11 B0 40 7F|12 F0 41 10 16 12 10 00 09 00 67 F7|13 B0 07 64|14 90 3C 64",
-       {},
-       0,
-       at(4)},
-      // Inside a repeated section: the first pass; after a call and inside a long note.
-      {{{RS, note(60, 12, 1), ME, note(62, 12, 1), ME, rend(2), note(64, 12, 1)}},
-       60,
-       "22 90 3E 64|23 90 3E 00|34 90 3C 64|35 90 3C 00|46 90 3E 64|47 90 3E 00|58 90 40 64|59 90 40 00",
-       {},
-       0,
-       at(3)},
-      {{{note(60, 12, 48), ME, call(1), note(62, 12, 1)}}, 40, "34 90 3E 64|35 90 3E 00", {}, 0, at(3)},
-      // Beyond the end; from an event of another track, whose earlier events are silent, at a changed tempo and key.
-      {{{note(60, 5, 1), note(61, 5, 1)}, {note(70, 10, 1), note(71, 5, 1)}}, 20, "20 91 47 64", {}, 0, 10000},
-      {{{note(60, 10, 1), note(61, 10, 1)},
-        {ev(EV_TEMPO, 0, 96), ev(EV_MUSIC_KEY, 0xF2, 9, 9), note(70, 3, 1), note(71, 3, 1)}},
-       21,
-       "13 91 47 64|14 91 47 00|20 90 3D 64|21 90 3D 00",
-       {},
-       1,
-       at(3)}};
-  for (const Play& r : rows) EXPECT_EQ(play(r), r.want);
-  EXPECT_EQ(std::vector<std::int64_t>({us_per_tick, key_value}), std::vector<std::int64_t>({6944, 10}));
 }
 
 TEST(Start, EndlessRepeatsDoNotHangTheStart) {
