@@ -11,7 +11,7 @@
 #include <chrono>
 #include <vector>
 
-#include "common/song_builder.h"
+#include "dense_song.h"
 #include "host/headless/headless.h"
 #include "host/host.h"
 #include "host/synth/synth.h"

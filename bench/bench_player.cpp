@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/song_builder.h"
+#include "dense_song.h"
 #include "host/headless/headless.h"
 #include "host/host.h"
 #include "player/player.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/song_builder.h"
+#include "../dense_song.h"
 #include "host/desktop/desktop.h"
 #include "host/host.h"
 #include "player/player.h"

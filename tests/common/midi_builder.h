@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <initializer_list>
-#include <string>
 #include <vector>
 
 using MidiBytes = std::vector<std::uint8_t>;
@@ -29,9 +28,6 @@ struct MidiTrack {
     put_vl(body, static_cast<std::uint32_t>(data.size()));
     body.insert(body.end(), data.begin(), data.end());
     return *this;
-  }
-  MidiTrack& meta(std::uint32_t delta, int type, const std::string& text) {
-    return with_length(delta, {0xFF, type}, MidiBytes(text.begin(), text.end()));
   }
 };
 
