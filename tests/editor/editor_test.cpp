@@ -148,8 +148,7 @@ TEST(InsertModes, TypedNotesAndCopies) {
 
 TEST(Moving, ShiftJumpsByMeasureAndFieldsWrap) {
   song({{N, M, N, N, M, N, N}});
-  keys({DOWN, DOWN, DOWN});  // middle of measure 2
-  keys({SHIFT + DOWN});
+  keys({DOWN, DOWN, DOWN, SHIFT + DOWN});  // from the middle of measure 2
   EXPECT_EQ(std::pair(cursor_index(), edit_meas), std::pair(5, 3));
   keys({SHIFT + DOWN});  // from the last measure onto the end, in INSERT
   EXPECT_EQ(std::pair(cursor_index(), edit_mode), std::pair(7, int(EDIT_INSERT_EMPTY)));
@@ -171,18 +170,14 @@ TEST(Moving, ShiftJumpsByMeasureAndFieldsWrap) {
 TEST(MeasureStructure, InsertsDeletesAndReferences) {
   // A measure end in the middle of measure 3: references 2, 3, 4 become 2, 3, 5.
   song({{N, M, N, M, N, N, M, N, M, same(2), same(3), same(4)}});
-  keys({DOWN, DOWN, DOWN, DOWN, DOWN});
-  ASSERT_EQ(edit_meas, 3);
-  keys({'*'});
+  keys({DOWN, DOWN, DOWN, DOWN, DOWN, '*'});
   EXPECT_EQ(edit_meas, 4);
   EXPECT_EQ(events(), (std::vector<Event>{N, M, N, M, N, M, N, M, N, M, same(2), same(3), same(5)}));
 
   // A repeat start in front of a same-measure event that begins a measure
   // makes a measure of its own: references from there on keep their music.
   song({{N, M, same(1), N, M, same(3)}});
-  keys({DOWN, DOWN});
-  ASSERT_EQ(edit_meas, 2);
-  keys({'['});
+  keys({DOWN, DOWN, '['});
   EXPECT_EQ(events(), (std::vector<Event>{N, M, {EV_REPEAT_START, 0, 0, 0}, same(1), N, M, same(4)}));
   EXPECT_EQ(std::pair(cursor_index(), edit_meas), std::pair(3, 3));
 
