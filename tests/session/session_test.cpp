@@ -157,10 +157,7 @@ TEST(Session, AlertsArePrintedInUtf8) {
 // then the attributes in hex and the cursor.
 TEST(ScreenDump, RowsAttributesAndCursor) {
   init_text_screen();
-  print_at(0, 0,
-           "A\x8A\xBF"
-           "b\xB1",
-           7);                                 // "A漢bｱ"
+  print_at(0, 0, "A\x8A\xBF\x62\xB1", 7);      // "A漢bｱ"
   print_at(10, 0, "\x01\x7F\x80\xA0\xFD", 6);  // a control byte, DEL, and bytes no character has
   print_at(20, 0, "x\x81", 15);                // a lead byte last: no pair
   print_at(30, 0, "\x82\xA0", 5);              // "あ", then its lead covered
@@ -172,17 +169,11 @@ TEST(ScreenDump, RowsAttributesAndCursor) {
   for (std::size_t at = 0, nl; (nl = d.find('\n', at)) != std::string::npos; at = nl + 1)
     lines.push_back(d.substr(at, nl - at));
   ASSERT_EQ(lines.size(), 52u);
-  EXPECT_EQ(lines[0],
-            "A\xE6\xBC\xA2"
-            "b\xEF\xBD\xB1"
-            "     ?????     x?        y?" +
-                std::string(48, ' '));
+  EXPECT_EQ(lines[0], "A\xE6\xBC\xA2\x62\xEF\xBD\xB1     ?????     x?        y?" + std::string(48, ' '));
   EXPECT_EQ(lines[1], std::string(79, ' ') + "?");
   EXPECT_EQ(lines[2], "\xEF\xBD\xBF" + std::string(79, ' '));  // the lone trail byte 0xBF alone is "ｿ"
   EXPECT_EQ(lines[25], "--");
-  EXPECT_EQ(lines[26].substr(0, 12),
-            "0707270707"
-            "00");
+  EXPECT_EQ(lines[26].substr(0, 12), "070727070700");
   EXPECT_EQ(lines[26].substr(60, 6), "052500");
   EXPECT_EQ(lines[27].substr(158), "07");
   EXPECT_EQ(lines[28].substr(0, 4), "2700");
