@@ -158,7 +158,6 @@ TEST(SongCommands, LongPathsSaveAndLoad) {
   std::string folder = dir.path.string();
   while (folder.size() < 1100) std::filesystem::create_directory(folder += "/" + times("長い名前のフォルダ", 9));
   const std::string song = folder + "/" + times("曲", 82) + ".sqf", copy = folder + "/copy.sqf";
-  ASSERT_EQ(std::string(times("曲", 82) + ".sqf").size(), 250u);
   const struct {
     std::string args;
     int status;
