@@ -12,32 +12,61 @@ struct Key {
   SDL_Scancode scancode;
   int first, second;
 };
-#define K(name, first, second) \
-  Key { SDL_SCANCODE_##name, first, second }
 
 // Outside the letters the keymap's key plays no part; the punctuation keys
 // go by position, where the layouts differ (yen, half-width/full-width,
 // Convert, Non-convert).
-// clang-format off
 const Key keys[] = {
-    K(0, 48, 48), K(F13, 124, 124), K(BACKSPACE, 8, 8), K(TAB, 9, 9), K(RETURN, 13, 13), K(KP_ENTER, 13, 13),
-    K(ESCAPE, 27, 27), K(SPACE, 32, 32), K(PAGEUP, 33, 33), K(PAGEDOWN, 34, 34), K(END, 35, 35), K(HOME, 36, 36),
-    K(LEFT, 37, 37), K(UP, 38, 38), K(RIGHT, 39, 39), K(DOWN, 40, 40), K(INSERT, 45, 45), K(DELETE, 46, 46),
-    K(LSHIFT, 16, 16), K(RSHIFT, 16, 16), K(LCTRL, 17, 17), K(RCTRL, 17, 17), K(LGUI, 91, 91), K(MUTE, 0, 0),
-    K(SEMICOLON, 186, 187), K(APOSTROPHE, 222, 186), K(EQUALS, 187, 222), K(MINUS, 189, 189), K(COMMA, 188, 188),
-    K(PERIOD, 190, 190), K(SLASH, 191, 191), K(GRAVE, 192, 243), K(LEFTBRACKET, 219, 192), K(RIGHTBRACKET, 221, 219),
-    K(BACKSLASH, 220, 221), K(NONUSHASH, 220, 221), K(INTERNATIONAL3, 220, 220), K(INTERNATIONAL1, 226, 226),
-    K(NONUSBACKSLASH, 226, 226), K(INTERNATIONAL4, 28, 28), K(INTERNATIONAL5, 29, 29),
+    {SDL_SCANCODE_0, 48, 48},
+    {SDL_SCANCODE_F13, 124, 124},
+    {SDL_SCANCODE_BACKSPACE, 8, 8},
+    {SDL_SCANCODE_TAB, 9, 9},
+    {SDL_SCANCODE_RETURN, 13, 13},
+    {SDL_SCANCODE_KP_ENTER, 13, 13},
+    {SDL_SCANCODE_ESCAPE, 27, 27},
+    {SDL_SCANCODE_SPACE, 32, 32},
+    {SDL_SCANCODE_PAGEUP, 33, 33},
+    {SDL_SCANCODE_PAGEDOWN, 34, 34},
+    {SDL_SCANCODE_END, 35, 35},
+    {SDL_SCANCODE_HOME, 36, 36},
+    {SDL_SCANCODE_LEFT, 37, 37},
+    {SDL_SCANCODE_UP, 38, 38},
+    {SDL_SCANCODE_RIGHT, 39, 39},
+    {SDL_SCANCODE_DOWN, 40, 40},
+    {SDL_SCANCODE_INSERT, 45, 45},
+    {SDL_SCANCODE_DELETE, 46, 46},
+    {SDL_SCANCODE_LSHIFT, 16, 16},
+    {SDL_SCANCODE_RSHIFT, 16, 16},
+    {SDL_SCANCODE_LCTRL, 17, 17},
+    {SDL_SCANCODE_RCTRL, 17, 17},
+    {SDL_SCANCODE_LGUI, 91, 91},
+    {SDL_SCANCODE_MUTE, 0, 0},
+    {SDL_SCANCODE_SEMICOLON, 186, 187},
+    {SDL_SCANCODE_APOSTROPHE, 222, 186},
+    {SDL_SCANCODE_EQUALS, 187, 222},
+    {SDL_SCANCODE_MINUS, 189, 189},
+    {SDL_SCANCODE_COMMA, 188, 188},
+    {SDL_SCANCODE_PERIOD, 190, 190},
+    {SDL_SCANCODE_SLASH, 191, 191},
+    {SDL_SCANCODE_GRAVE, 192, 243},
+    {SDL_SCANCODE_LEFTBRACKET, 219, 192},
+    {SDL_SCANCODE_RIGHTBRACKET, 221, 219},
+    {SDL_SCANCODE_BACKSLASH, 220, 221},
+    {SDL_SCANCODE_NONUSHASH, 220, 221},
+    {SDL_SCANCODE_INTERNATIONAL3, 220, 220},
+    {SDL_SCANCODE_INTERNATIONAL1, 226, 226},
+    {SDL_SCANCODE_NONUSBACKSLASH, 226, 226},
+    {SDL_SCANCODE_INTERNATIONAL4, 28, 28},
+    {SDL_SCANCODE_INTERNATIONAL5, 29, 29},
 };
-// clang-format on
 // The pad: 5 is Clear without Num Lock; the operators ignore it.
-// clang-format off
 const Key pad[] = {
-    K(KP_0, 96, 45), K(KP_1, 97, 35), K(KP_2, 98, 40), K(KP_3, 99, 34), K(KP_4, 100, 37), K(KP_5, 101, 12),
-    K(KP_6, 102, 39), K(KP_7, 103, 36), K(KP_8, 104, 38), K(KP_9, 105, 33), K(KP_PERIOD, 110, 46),
-    K(KP_MULTIPLY, 106, 106), K(KP_PLUS, 107, 107), K(KP_MINUS, 109, 109), K(KP_DIVIDE, 111, 111),
+    {SDL_SCANCODE_KP_0, 96, 45},      {SDL_SCANCODE_KP_1, 97, 35},       {SDL_SCANCODE_KP_2, 98, 40},
+    {SDL_SCANCODE_KP_3, 99, 34},      {SDL_SCANCODE_KP_4, 100, 37},      {SDL_SCANCODE_KP_5, 101, 12},
+    {SDL_SCANCODE_KP_6, 102, 39},     {SDL_SCANCODE_KP_7, 103, 36},      {SDL_SCANCODE_KP_8, 104, 38},
+    {SDL_SCANCODE_KP_9, 105, 33},     {SDL_SCANCODE_KP_PERIOD, 110, 46}, {SDL_SCANCODE_KP_MULTIPLY, 106, 106},
+    {SDL_SCANCODE_KP_PLUS, 107, 107}, {SDL_SCANCODE_KP_MINUS, 109, 109}, {SDL_SCANCODE_KP_DIVIDE, 111, 111},
 };
-// clang-format on
 
 void expect_key(SDL_Scancode s, SDL_Keycode key, std::uint16_t mods, int us, int japanese) {
   SCOPED_TRACE(SDL_GetScancodeName(s));
