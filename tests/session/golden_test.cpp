@@ -206,7 +206,7 @@ TEST(Sessions, ShowTheirScreens) {
       EXPECT_NE(std::search(r.screen.begin(), r.screen.end(), want.begin(), want.end(), same), r.screen.end()) << f[0];
     }
   }
-  EXPECT_EQ(count, 43);
+  EXPECT_EQ(count, 67);
 }
 
 // Note-ons (velocity not 0) on channel ch.
