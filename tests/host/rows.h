@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -12,7 +13,7 @@ using Row = std::vector<std::string>;
 
 // The fields of every row of that kind; a kind with no rows fails the test.
 inline std::vector<Row> rows(const std::string& kind) {
-  std::ifstream in(TAKTO_SOURCE_DIR "/tests/host/cases.txt");
+  std::ifstream in(std::filesystem::path(__FILE__).parent_path() / "cases.txt");
   std::vector<Row> out;
   for (std::string line, word; std::getline(in, line);) {
     std::istringstream words(line);
