@@ -12,6 +12,7 @@
 
 #include "host/font/bitmap_font.h"
 #include "host/headless/headless.h"
+#include "host/rows.h"
 #include "host/screen.h"
 
 using Pixels = std::vector<std::uint8_t>;
@@ -33,7 +34,11 @@ static Pixels font_cells(const char* text, int fore, int back, int w) {
   bitmap_text_out(pic.data(), 0, 0, text, static_cast<int>(std::strlen(text)), fore, back);
   return cells_of(pic.data(), 0, 0, w);
 }
-static Box solid(long x1, long y1, long x2, long y2) { return Box{x1, y1, x2, y2, (x2 - x1 + 1) * (y2 - y1 + 1)}; }
+// The box of a row's last four numbers, x1 > x2 for none.
+static Box solid(long x1, long y1, long x2, long y2) {
+  return x1 > x2 ? NOTHING : Box{x1, y1, x2, y2, (x2 - x1 + 1) * (y2 - y1 + 1)};
+}
+static Box box_of(const std::vector<long long>& r) { return solid(r.end()[-4], r.end()[-3], r.end()[-2], r.end()[-1]); }
 // The smallest rectangle that holds every pixel other than bg.
 static Box changed(const std::uint8_t* pic, int bg) {
   Box b = NOTHING;
@@ -50,25 +55,14 @@ struct TextScreenTest : ::testing::Test {
 // Text is opaque in the attribute's colour at its lowest table index (black on
 // the colour in reverse); the underline is index 8 + colour, even in reverse.
 TEST_F(TextScreenTest, AttributesGiveTheirColourIndices) {
-  const struct {
-    int attr, fore, back, line;
-  } cases[] = {// line -1: none
-               {7, 1, 0, -1},  {5, 13, 0, -1}, {6, 2, 0, -1},  {3, 7, 0, -1},   {13, 0, 13, -1}, {14, 0, 2, -1},
-               {15, 0, 1, -1}, {12, 0, 3, -1}, {11, 0, 7, -1}, {10, 0, 10, -1}, {9, 0, 9, -1},   {0, 0, 0, -1},
-               {8, 0, 0, -1},  {23, 1, 0, 15}, {22, 2, 0, 14}, {31, 0, 1, 15},  {16, 0, 0, 8}};
-  for (const auto& c : cases) {
+  const char* text = "A\x8A\xBF\x62";             // "A漢b"
+  for (const auto& c : numbers("attr")) {         // attribute, fore, back, underline
     std::memset(screen_bitmap, 4, PICTURE_SIZE);  // the background must be painted over
-    print_at(3, 5,
-             "A\x8A\xBF"
-             "b",
-             c.attr);  // "A漢b"
-    Pixels want = font_cells(
-        "A\x8A\xBF"
-        "b",
-        c.fore, c.back, 4);
-    if (c.line >= 0) std::fill(want.end() - 32, want.end(), c.line);
-    EXPECT_EQ(cells_of(screen_bitmap, 3, 5, 4), want) << c.attr;
-    EXPECT_EQ(changed(screen_bitmap, 4), solid(24, 80, 55, 95)) << c.attr;
+    print_at(3, 5, text, int(c[0]));
+    Pixels want = font_cells(text, int(c[1]), int(c[2]), 4);
+    if (c[3] >= 0) std::fill(want.end() - 32, want.end(), c[3]);
+    EXPECT_EQ(cells_of(screen_bitmap, 3, 5, 4), want) << c[0];
+    EXPECT_EQ(changed(screen_bitmap, 4), solid(24, 80, 55, 95)) << c[0];
   }
 }
 
@@ -124,34 +118,20 @@ TEST_F(TextScreenTest, CursorCells) {
 // the 2,000 cells, and text is drawn only where it meets the picture, cut at
 // its edges (a pair at column 79 shows its left half, one at -1 its right half).
 TEST_F(TextScreenTest, ExtremeCoordinatesStayInsideThePlanesAndPicture) {
-  const struct {
-    int x, y, len;
-    Box drawn;
-  } cases[] = {{0, 0, 2000, solid(0, 0, 639, 15)},
-               {0, 24, 200, solid(0, 384, 639, 399)},
-               {79, 24, 5, solid(632, 384, 639, 399)},
-               {77, 2, 5, solid(616, 32, 639, 47)},
-               {-1, 3, 10, solid(0, 48, 71, 63)},
-               {-3000, 0, 5000, solid(0, 0, 639, 15)},
-               {0, 25, 10, NOTHING},
-               {0, -1, 200, NOTHING},
-               {INT_MIN, 0, 10, NOTHING},
-               {INT_MAX, 0, 10, NOTHING},
-               {0, INT_MAX, 10, NOTHING},
-               {70, 30, 3000, NOTHING}};
-  for (const auto& c : cases) {
+  for (const auto& c : numbers("print")) {  // x, y, length, the box drawn
+    const int x = int(c[0]), y = int(c[1]);
     init_text_screen();
     std::memset(screen_bitmap, 4, PICTURE_SIZE);
     std::string text;
-    for (int i = 0; i < c.len; ++i) text += "\x88\xA0w"[i % 3];
-    print_at(c.x, c.y, text.c_str(), 23);
-    set_cursor(c.x, c.y);
+    for (int i = 0; i < c[2]; ++i) text += "\x88\xA0w"[i % 3];
+    print_at(x, y, text.c_str(), 23);
+    set_cursor(x, y);
     blink_cursor();
-    const long long base = 80LL * c.y + c.x;
+    const long long base = 80LL * y + x;
     for (long long k = 0; k < SCREEN_CELLS; ++k)
-      ASSERT_EQ(text_screen.chars[k] != 0 && text_screen.attrs[k] != 0, k >= base && k < base + c.len)
-          << c.x << "," << c.y << " cell " << k;
-    EXPECT_EQ(changed(screen_bitmap, 4), c.drawn) << c.x << "," << c.y;
+      ASSERT_EQ(text_screen.chars[k] != 0 && text_screen.attrs[k] != 0, k >= base && k < base + c[2])
+          << x << "," << y << " cell " << k;
+    EXPECT_EQ(changed(screen_bitmap, 4), box_of(c)) << x << "," << y;
   }
 }
 
@@ -174,66 +154,35 @@ TEST(ScreenThreads, BlinkWhileTheApplicationDraws) {
   window.join();
 }
 
-// The font's pairs, blank, inked or missing (drawn as a box): ideographic space,
-// あ, 亜, 腕 (end of level 1), 熙 (last of JIS X 0208), ソ (trail 5C), ① (from the
-// fallback font), ⅰ (IBM extension), × (trail 80); not row 9, the user area, a bad trail or lead byte.
+// The font's pairs, blank, inked or missing (drawn as a box).
 TEST(Font, Coverage) {
-  const struct {
-    std::uint8_t lead, trail;
-    int look;
-  } pairs[] = {// 0 missing, 1 blank, 2 inked
-               {0x81, 0x40, 1}, {0x82, 0xA0, 2}, {0x88, 0x9F, 2}, {0x98, 0x72, 2}, {0xEA, 0xA4, 2},
-               {0x83, 0x5C, 2}, {0x87, 0x40, 2}, {0xFA, 0x40, 2}, {0x85, 0x40, 0}, {0xF0, 0x40, 0},
-               {0x81, 0x7F, 0}, {0xA0, 0x40, 0}, {0x81, 0x80, 2}};
   const auto look = [](const std::uint8_t* g) { return g ? 1 + std::any_of(g, g + 32, [](int v) { return v; }) : 0; };
-  for (const auto& p : pairs)
-    EXPECT_EQ(look(full_glyph(p.lead, p.trail)), p.look) << std::hex << int(p.lead) << " " << int(p.trail);
+  for (const auto& p : numbers("pair"))
+    EXPECT_EQ(look(full_glyph(std::uint8_t(p[0]), std::uint8_t(p[1]))), p[2]) << std::hex << p[0] << " " << p[1];
 }
 
 TEST(Graphics, PenArithmetic) {
-  const struct {
-    int planes, colour, before, after;
-  } cases[] = {{15, 13, 0, 13},  {15, 13, 7, 13}, {15, 0, 9, 0},    {3, 0, 7, 4},   {3, 0, 14, 12},
-               {3, 0, 0xFF, 12}, {1, 1, 6, 7},    {1, 1, 0x13, 3},  {4, 4, 3, 7},   {3, 2, 4, 6},
-               {12, 15, 1, 13},  {0, 15, 5, 5},   {2, 15, 0xF0, 2}, {0, 0, 0xF5, 5}};
-  for (const auto& c : cases) {
-    set_pen(c.planes, c.colour);
-    px_at(10, 10) = static_cast<std::uint8_t>(c.before);
+  for (const auto& c : numbers("pen")) {  // planes, colour, the pixel before and after
+    set_pen(int(c[0]), int(c[1]));
+    px_at(10, 10) = static_cast<std::uint8_t>(c[2]);
     draw_hline(10, 10, 10);
-    EXPECT_EQ(px_at(10, 10), c.after) << "set_pen(" << c.planes << ", " << c.colour << ") on " << c.before;
+    EXPECT_EQ(px_at(10, 10), c[3]) << "set_pen(" << c[0] << ", " << c[1] << ") on " << c[2];
   }
 }
 
 // Lines and rectangles include both ends, in either order, and are clipped to
 // the picture whatever coordinates they get.
 TEST(Graphics, LinesAndRectanglesClip) {
-  const struct {
-    char op;
-    int a, b, c, d;
-    Box drawn;
-  } cases[] = {// h: x1, x2, y; v: x, y1, y2; f: x1, y1, x2, y2
-               {'h', 600, 700, 10, 0, solid(600, 10, 639, 10)},
-               {'h', 5, 0, 399, 0, solid(0, 399, 5, 399)},
-               {'h', 700, 650, 10, 0, NOTHING},
-               {'h', 0, 0, 400, 0, NOTHING},
-               {'h', 0, 10, -1, 0, NOTHING},
-               {'h', INT_MIN, INT_MAX, 5, 0, solid(0, 5, 639, 5)},
-               {'v', 10, 390, 450, 0, solid(10, 390, 10, 399)},
-               {'v', 640, 0, 10, 0, NOTHING},
-               {'v', 639, 10, 0, 0, solid(639, 0, 639, 10)},
-               {'v', -1, 0, 10, 0, NOTHING},
-               {'v', 5, 400, 500, 0, NOTHING},
-               {'v', 5, INT_MIN, INT_MAX, 0, solid(5, 0, 5, 399)},
-               {'f', 10, 40, 30, 20, NOTHING},
-               {'f', 30, 20, 10, 40, solid(10, 20, 30, 40)},
-               {'f', 630, 395, 700, 500, solid(630, 395, 639, 399)},
-               {'f', INT_MIN, INT_MIN, INT_MAX, INT_MAX, solid(0, 0, 639, 399)}};
   set_pen(15, 9);
-  for (const auto& c : cases) {
-    std::memset(screen_bitmap, 0, PICTURE_SIZE);
-    c.op == 'h' ? draw_hline(c.a, c.b, c.c) : c.op == 'v' ? draw_vline(c.a, c.b, c.c) : fill_rect(c.a, c.b, c.c, c.d);
-    EXPECT_EQ(changed(screen_bitmap, 0), c.drawn) << c.op << " " << c.a << " " << c.b << " " << c.c << " " << c.d;
-  }
+  for (const char* op : {"hline", "vline", "fill"})
+    for (const auto& c : numbers(op)) {  // the coordinates, then the box drawn
+      std::memset(screen_bitmap, 0, PICTURE_SIZE);
+      const auto i = [&](int k) { return int(c[k]); };
+      op[0] == 'h'   ? draw_hline(i(0), i(1), i(2))
+      : op[0] == 'v' ? draw_vline(i(0), i(1), i(2))
+                     : fill_rect(i(0), i(1), i(2), i(3));
+      EXPECT_EQ(changed(screen_bitmap, 0), box_of(c)) << op << " " << c[0] << " " << c[1] << " " << c[2];
+    }
 }
 
 // XOR 7 on rows 49..381 of the column (black gives magenta 7, frame white 4
@@ -254,26 +203,12 @@ TEST(Graphics, InvertColumnTwiceRestoresThePicture) {
 // A glyph sets plane 0 under its set bits only, cut at the picture's edges;
 // there are glyphs 0 to 2 only.
 TEST(Graphics, GlyphsSetPlaneZeroUnderTheirBits) {
-  const char* shapes[3] = {
-      "..####.."
-      ".##...#."
-      ".#....#."
-      ".#...##."
-      "..####..",  // open note head
-      "...###.."
-      "..#####."
-      ".######."
-      ".#####.."
-      "..###...",  // filled note head
-      ".#.#...."
-      "#####..."
-      ".#.#...."
-      "#####..."
-      ".#.#...."};  // sharp
-  const int at[][2] = {{100, 50}, {636, 397},         {-3, -2},           {635, -4},
-                       {-7, 398}, {INT_MAX, INT_MAX}, {INT_MIN, INT_MIN}, {INT_MAX - 3, 0}};
-  for (const auto& [x, y] : at)
+  std::vector<std::string> shapes;  // 8 x 5 pixels each
+  for (const Row& r : rows("glyph")) shapes.push_back(r[0] + r[1] + r[2] + r[3] + r[4]);
+  ASSERT_EQ(shapes.size(), 3u);
+  for (const auto& at : numbers("glyph_at"))
     for (int n = -1; n <= 3; ++n) {
+      const int x = int(at[0]), y = int(at[1]);
       std::memset(screen_bitmap, 2, PICTURE_SIZE);
       draw_glyph(x, y, n);
       Pixels want(PICTURE_SIZE, 2);

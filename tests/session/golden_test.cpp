@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,19 +25,24 @@ namespace {
 using Track = std::vector<Event>;
 const std::string SOURCE = TAKTO_SOURCE_DIR;
 
-// Four numbers an event, M a measure end, [ a repeat start.
+// Four numbers an event, M a measure end, [ a repeat start; xK repeats the rest K times.
 Track events(const std::string& text) {
   std::istringstream in(text);
   Track t;
   for (std::string w; in >> w;) {
-    if (w == "M" || w == "[") {
+    if (w[0] == 'x') {
+      std::string rest;
+      std::getline(in, rest);
+      for (int k = std::stoi(w.substr(1)); k > 0; --k)
+        for (const Event& e : events(rest)) t.push_back(e);
+    } else if (w == "M" || w == "[") {
       t.push_back({static_cast<std::uint8_t>(w == "M" ? EV_MEASURE_END : EV_REPEAT_START), 0, 0, 0});
-      continue;
+    } else {
+      int b[4] = {std::stoi(w)};
+      in >> b[1] >> b[2] >> b[3];
+      t.push_back({static_cast<std::uint8_t>(b[0]), static_cast<std::uint8_t>(b[1]), static_cast<std::uint8_t>(b[2]),
+                   static_cast<std::uint8_t>(b[3])});
     }
-    int b[4] = {std::stoi(w)};
-    in >> b[1] >> b[2] >> b[3];
-    t.push_back({static_cast<std::uint8_t>(b[0]), static_cast<std::uint8_t>(b[1]), static_cast<std::uint8_t>(b[2]),
-                 static_cast<std::uint8_t>(b[3])});
   }
   return t;
 }
@@ -56,75 +63,44 @@ void memo_song() {
   for (int t = 0; t < 3; ++t) put_text(start[t] + TRACK_MEMO, TRACK_MEMO_LEN, tracks[t]);
 }
 
-// Notes, chords and ties; every event code the list knows, a page a measure,
-// and two it does not; drums with rhythm names.
-bool events_song() {
+// The song of songs.txt of that name; false if there is none or it does not fit.
+bool listed_song(const std::string& name) {
+  const std::map<std::string, std::size_t> fields{{"tempo", SONG_TEMPO},
+                                                  {"bias", SONG_PLAY_BIAS},
+                                                  {"key", SONG_KEY},
+                                                  {"channel", TRACK_CHANNEL},
+                                                  {"rhythm", TRACK_RHYTHM}};
+  std::ifstream in(SOURCE + "/tests/session/songs.txt");
   std::vector<Track> tracks(TRACK_COUNT);
-  tracks[0] = events(
-      "60 48 40 100  64 0 40 90  67 0 40 90  72 48 40 90  0 48 0 0  65 48 80 100 M"
-      " 65 24 30 127  69 24 20 1  71 96 200 64  5 48 40 100 M  72 192 180 80 M");
-  tracks[1] = events(
-      "144 0 1 2  151 12 3 4  152 0 65 16  247 0 66 247  221 0 5 6  222 0 7 8  223 0 9 10  226 0 11 12  229 0 13 0"
-      " 230 0 0 0  230 0 5 0  230 0 20 0  230 0 33 0  231 0 64 0  234 0 70 0  236 24 73 0  237 0 60 90  238 0 0 64"
-      " 238 0 0 0 M");
-  for (std::uint8_t c : {0, 1, 5, 6, 7, 10, 11, 64, 65, 66, 67, 84, 91, 93, 98, 99, 100, 101, 121, 200})
-    tracks[1].push_back({EV_CONTROL, 0, c, 64});
-  tracks[1].insert(tracks[1].end(), {{EV_MEASURE_END, 0, 0, 0}, {245, 0, 0, 0}, {245, 19, 0, 0}});
-  const char comment[] = "\x83R\x83\x81\x83\x93\x83g comment text";  // "コメント comment text"
-  for (int i = 0; i < 20; i += 2)
-    tracks[1].push_back({i ? EV_CONTINUE : EV_COMMENT, 0, static_cast<std::uint8_t>(comment[i]),
-                         static_cast<std::uint8_t>(comment[i + 1])});
-  const Track rest = events("[ 60 48 40 100  248 2 0 0  252 0 44 0  200 1 2 3  255 4 5 6 M");
-  tracks[1].insert(tracks[1].end(), rest.begin(), rest.end());
-  tracks[9] = events("36 24 10 127  42 0 10 1  38 24 10 112  46 24 10 64  50 24 10 100 M");
-  if (!set_tracks(tracks)) return false;
-  image()[start[9] + TRACK_RHYTHM] = 0x80;
-  return true;
-}
-
-// Six tracks of quarter notes at different velocities, long enough to play.
-bool play_song() {
-  std::vector<Track> tracks(6);
-  for (int t = 0; t < 6; ++t)
-    for (int m = 0; m < 16; ++m) {
-      for (int q = 0; q < 4; ++q)
-        tracks[t].push_back({static_cast<std::uint8_t>(48 + 5 * t + q), 48, static_cast<std::uint8_t>(12 + 8 * t),
-                             static_cast<std::uint8_t>(127 - 15 * t)});
-      tracks[t].push_back({EV_MEASURE_END, 0, 0, 0});
+  bool found = false, in_song = false;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream row(line);
+    std::string kind, field, rest;
+    row >> kind >> field;
+    if (kind == "song") found |= in_song = field == name;
+    if (!in_song || (kind != "track" && kind != "set")) continue;
+    const int track = std::isdigit(field[0]) ? std::stoi(field) - 1 : -1;
+    std::getline(row, rest);
+    if (kind == "track") {
+      for (const Event& e : events(rest)) tracks[track].push_back(e);
+    } else {  // heads are kept by set_tracks
+      std::istringstream set(rest);
+      int value = 0;
+      if (track >= 0) set >> field;
+      set >> value;
+      image()[(track < 0 ? 0 : start[track]) + fields.at(field)] = static_cast<std::uint8_t>(value);
     }
-  return set_tracks(tracks);
-}
-
-// Tempo 90, play bias -2, F# minor; track 1 measures of 144 ticks that change
-// tempo and key and send every value the monitor shows; track 2 turns its
-// channel off, track 3 to channel 5; tracks 4-6 quarter notes (track 4 on
-// channel 3), 7 nothing.
-bool live_song() {
-  image()[SONG_TEMPO] = 90;
-  image()[SONG_PLAY_BIAS] = 254;
-  image()[SONG_KEY] = 19;
-  std::string first =
-      "231 0 128 0  245 7 0 0  226 0 5 8  235 0 64 127  235 0 1 30  235 0 7 100  235 0 11 90"
-      "  235 0 10 20  238 0 0 80  60 48 40 100  62 48 40 100  64 48 40 100 M";
-  for (int m = 0; m < 20; ++m) first += " 65 72 60 90  67 72 60 90 M";
-  std::vector<Track> tracks = {events(first), events("230 0 0 0  48 192 100 80 M"),
-                               events("230 0 5 0  236 0 40 0  50 96 90 80 M")};
-  tracks.resize(7);
-  for (int t = 3; t < 6; ++t) tracks[t].assign(80, {static_cast<std::uint8_t>(40 + 7 * t), 48, 40, 100});
-  if (!set_tracks(tracks)) return false;
-  image()[start[0] + TRACK_CHANNEL] = 2;  // thru on the edit screen goes to channel 3
-  return true;
+  }
+  return found && set_tracks(tracks);
 }
 
 bool make_song(const std::string& song, const std::string& path) {
   new_song();
   rebuild_track_table();
   if (song == "memo") memo_song();
-  const bool made = song == "none" || song == "memo" ? true
-                    : song == "events"               ? events_song()
-                    : song == "play"                 ? play_song()
-                    : song == "live"                 ? live_song()
-                                                     : set_tracks({events(song)});
+  const bool made =
+      song == "none" || song == "memo" ||
+      (std::islower(song[0]) && song.find(' ') == std::string::npos ? listed_song(song) : set_tracks({events(song)}));
   set_file_name(path.c_str());
   return made && save_song() == 0;
 }
@@ -206,7 +182,7 @@ TEST(Sessions, ShowTheirScreens) {
       EXPECT_NE(std::search(r.screen.begin(), r.screen.end(), want.begin(), want.end(), same), r.screen.end()) << f[0];
     }
   }
-  EXPECT_EQ(count, 43);
+  EXPECT_EQ(count, 85);
 }
 
 // Note-ons (velocity not 0) on channel ch.

@@ -138,9 +138,6 @@ TEST(Session, DialogsAndDrops) {
   });
   EXPECT_EQ(seen, (std::vector<std::string>{"0 start", "1 a.sqf", "1 dir.v2/b.sqf", "0 dir.v2/b.sqf", "0 dir.v2/b.sqf",
                                             "100 dropped.sqf"}));
-  // Outside a session the dialogs answer as before.
-  headless_cancel_dialogs();
-  EXPECT_EQ(ask_open_name(), 0);
 }
 
 // Alerts in a session are printed for people: marked and in UTF-8.

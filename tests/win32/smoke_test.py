@@ -13,7 +13,6 @@ import zlib
 
 import numpy as np
 
-UNUSUAL_NAME = "\u66f2 \u00fc\u0439.sqf"
 # Where the window shows the picture: width, height, scale, left, top.
 START = (1280, 800, 2, 0, 0)  # the largest whole scale whose window fits the screen
 FULL_SCREEN = (1920, 1080, 2, 320, 140)
@@ -26,8 +25,7 @@ def read_png(path):
         n, kind = struct.unpack('>I4s', data[pos:pos + 8])
         if kind == b'PLTE':
             palette = np.frombuffer(data[pos + 8:pos + 8 + n], np.uint8).reshape(-1, 3)
-        elif kind == b'IDAT':
-            idat += data[pos + 8:pos + 8 + n]
+        idat += data[pos + 8:pos + 8 + n] if kind == b'IDAT' else b''
         pos += 12 + n
     rows = np.frombuffer(zlib.decompress(idat), np.uint8).reshape(400, 321)
     assert not rows[:, 0].any(), 'unfiltered rows expected'
@@ -38,44 +36,35 @@ def read_xwd(path):
     """The height x width x 3 pixels of a window dump of a 24-bit X server."""
     d = open(path, 'rb').read()
     h = struct.unpack('>25I', d[:100])
-    header_size, width, height, byte_order, bpl, ncolors = h[0], h[4], h[5], h[7], h[12], h[19]
-    assert bpl == 4 * width and byte_order == 0, 'little-endian 32-bit pixels expected'
-    pixels = np.frombuffer(d, np.uint8, height * bpl, header_size + ncolors * 12).reshape(height, width, 4)
-    return pixels[:, :, 2::-1]
-
-
-def write_png(path, pixels):
-    height, width, _ = pixels.shape
-    raw = b''.join(b'\0' + pixels[y].tobytes() for y in range(height))
-    chunk = lambda kind, body: struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
-    open(path, 'wb').write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0))
-                           + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b''))
+    assert h[12] == 4 * h[4] and h[7] == 0, 'little-endian 32-bit pixels expected'
+    return np.frombuffer(d, np.uint8, h[5] * h[12], h[0] + h[19] * 12).reshape(h[5], h[4], 4)[:, :, 2::-1]
 
 
 def read_dump(path):
     """The cells where a character other than a blank stands (both cells of a
     double-byte one), and the cursor cell."""
     lines = open(path, encoding='utf-8').read().split('\n')
-    attrs = [[int(line[2 * x:2 * x + 2], 16) for x in range(80)] for line in lines[26:51]]
     text = set()
     for y in range(25):
         x = 0
         for ch in lines[y]:
-            if x >= 80:
-                break
-            width = len(ch.encode('cp932', errors='replace'))  # outside the code page: one cell
-            if width == 2 and not (x + 1 < 80 and attrs[y][x + 1] & 32):
+            # Outside the code page one cell; a pair whose trail cell lacks bit 5 one.
+            width = len(ch.encode('cp932', errors='replace'))
+            if width == 2 and not (x + 1 < 80 and int(lines[26 + y][2 * x + 2:2 * x + 4], 16) & 32):
                 width = 1
             if ch not in ' \u3000':
-                text.update((x + i, y) for i in range(width))
+                text.update((x + i, y) for i in range(width) if x + i < 80)
             x += width
     cursor = lines[51].split()
     return text, (int(cursor[1]), int(cursor[2])) if cursor[1] != '-1' else None
 
 
-def unscale(window, shown):
-    """The 640 x 400 picture inside a window that shows it scaled by a whole
-    multiple on black, and what is wrong with the window."""
+def faults_of(window, shown, expected, text, cursor_cell):
+    """What is wrong with a window that should show the 640 x 400 picture
+    `expected` scaled by a whole multiple on black, as `shown` says, and the
+    picture it shows."""
+    if window.shape[1::-1] != shown[:2]:
+        return ['client area %d x %d, not %d x %d' % (window.shape[1::-1] + shown[:2])], None
     _, _, scale, left, top = shown
     inner = window[top:top + 400 * scale, left:left + 640 * scale]
     picture, border = inner[::scale, ::scale], window.copy()
@@ -83,31 +72,20 @@ def unscale(window, shown):
     faults = ['the border is not black'] if border.any() else []
     if not np.array_equal(inner, picture.repeat(scale, 0).repeat(scale, 1)):
         faults.append('pixels are not %d x %d squares' % (scale, scale))
-    return picture, faults
-
-
-def cells(picture):
-    """The picture as 25 x 80 cells of 16 x 8 pixels."""
-    return picture.reshape(25, 16, 80, 8, 3).swapaxes(1, 2)
-
-
-def compare(window, expected, text, cursor_cell):
-    """The faults of the window's picture against the session's, as text."""
-    faults = [] if np.isin(window, (0, 255)).all() else ['colours outside the table']
-    got, want = cells(window), cells(expected)
-    colours = lambda c: set(map(tuple, c.reshape(-1, 3)))
-    for y in range(25):
-        for x in range(80):
-            if cursor_cell and y == cursor_cell[1] and abs(x - cursor_cell[0]) <= 1:
-                continue  # its cell depends on the moment
-            # Blanks and graphics are the program's own pixels, exact; GDI's
-            # text must show the same colours.
-            if (x, y) not in text and not np.array_equal(got[y, x], want[y, x]):
-                faults.append('cell %d,%d: blank or graphics differ' % (x, y))
-            elif colours(got[y, x]) != colours(want[y, x]):
-                faults.append('cell %d,%d: colours %s, expected %s'
-                              % (x, y, sorted(colours(got[y, x])), sorted(colours(want[y, x]))))
-    return faults
+    if not np.isin(picture, (0, 255)).all():
+        faults.append('colours outside the table')
+    got, want = (p.reshape(25, 16, 80, 8, 3).swapaxes(1, 2) for p in (picture, expected))
+    colours = lambda c: sorted(set(map(tuple, c.reshape(-1, 3))))
+    for y, x in np.ndindex(25, 80):
+        if cursor_cell and y == cursor_cell[1] and abs(x - cursor_cell[0]) <= 1:
+            continue  # its cell depends on the moment
+        # Blanks and graphics are the program's own pixels, exact; GDI's text
+        # must show the same colours.
+        if (x, y) not in text and not np.array_equal(got[y, x], want[y, x]):
+            faults.append('cell %d,%d: blank or graphics differ' % (x, y))
+        elif colours(got[y, x]) != colours(want[y, x]):
+            faults.append('cell %d,%d: colours %s, expected %s' % (x, y, colours(got[y, x]), colours(want[y, x])))
+    return faults, picture
 
 
 def xdotool(*args, check=True):
@@ -155,24 +133,18 @@ class Smoke:
             # A window just uncovered by the dialog may not be capturable yet (0 x 0).
             shot = subprocess.run(['xwd', '-silent', '-id', self.window, '-out', xwd], capture_output=True)
             got = read_xwd(xwd) if shot.returncode == 0 else np.zeros((0, 0, 3), np.uint8)
-            picture = None
-            if got.shape[1::-1] != shown[:2]:
-                faults = ['client area %d x %d, not %d x %d' % (got.shape[1::-1] + shown[:2])]
-            else:
-                picture, faults = unscale(got, shown)
-                faults = faults or compare(picture, expected, text, cursor_cell)
-                # After keys that the screens never see, the same pixels: a
-                # window key that reached the edit screen would show, as it
-                # counts every key it reads.
-                if not faults and self.last and self.last[0] == session_keys:
-                    faults = [f.replace('blank or graphics differ', 'changed since the last picture')
-                              for f in compare(picture, self.last[1], set(), cursor_cell)]
+            faults, picture = faults_of(got, shown, expected, text, cursor_cell)
+            # After keys that the screens never see, the same pixels: a window
+            # key that reached the edit screen would show, as it counts every
+            # key it reads.
+            if not faults and self.last and self.last[0] == session_keys:
+                faults = [f.replace('blank or graphics differ', 'changed since the last picture')
+                          for f in faults_of(got, shown, self.last[1], set(), cursor_cell)[0]]
             if not faults or time.time() > deadline:
                 break
             time.sleep(0.3)
-        write_png(os.path.join(self.out_dir, name + '.png'), got)
         if faults:
-            self.failures.append('%s: the window differs from the session (%s.png, %s-session.png in %s):\n  %s'
+            self.failures.append('%s: the window differs from the session (%s.xwd, %s-session.png in %s):\n  %s'
                                  % (name, name, name, self.out_dir, '\n  '.join(faults[:40])))
             return False
         self.last = (session_keys, picture)
@@ -203,7 +175,7 @@ def main():
     windows_name = lambda path: 'Z:' + os.path.abspath(path).replace('/', '\\')
     # 1: a song on the command line, named outside the code page, with blanks;
     # into the edit screen (track 1, measure 3, step 2) and out with Q.
-    unusual = os.path.join(out_dir, UNUSUAL_NAME)
+    unusual = os.path.join(out_dir, '\u66f2 \u00fc\u0439.sqf')
     shutil.copyfile(song, unusual)
     if smoke.start(windows_name(unusual)):
         try:
