@@ -122,14 +122,7 @@ struct Takto {
     env.push_back(TAKTO_PROGRAM);
     env.insert(env.end(), args.begin(), args.end());
     pid = spawn(env, dir.file("out"));
-    for (int i = 0; i < 300 && window.empty(); ++i) {  // slow to show under sanitizers and load
-      if (waitpid(pid, nullptr, WNOHANG) == pid) {
-        pid = -1;
-        break;
-      }
-      window = xdotool("search --name '^TAKTO$'");
-      if (window.empty()) sleep_ms(50);
-    }
+    window = xdotool("search --sync --name '^TAKTO$'");  // slow to show under sanitizers and load
     // Keys go to the focused window; there is no window manager to give focus.
     if (!window.empty()) xdotool("windowfocus --sync " + window);
     sleep_ms(200);

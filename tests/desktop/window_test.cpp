@@ -120,9 +120,10 @@ TEST(DesktopDialogs, OpenDialogLoadsTheChosenSong) {
   Takto takto({"--scale", "1"}, {"SDL_AUDIODRIVER=none"});
   ASSERT_EQ(takto.failed(), "");
   takto.keys("l");
-  auto dialog = [&] { return takto.xdotool("search --onlyvisible --name '^zenity$'"); };
-  std::string shown;
-  for (int i = 0; i < 200 && shown.empty(); ++i, sleep_ms(100)) shown = dialog();
+  auto dialog = [&](const std::string& sync) {
+    return takto.xdotool("search " + sync + "--onlyvisible --name '^zenity$'");
+  };
+  std::string shown = dialog("--sync ");
   ASSERT_FALSE(shown.empty()) << "no dialog: " << takto.output();
   // The chooser may not take keys until it has settled (slowly on a loaded
   // machine): type the path into its location field until it closes.
@@ -133,7 +134,7 @@ TEST(DesktopDialogs, OpenDialogLoadsTheChosenSong) {
     takto.xdotool("type --delay 20 '" + demo + "'");
     sleep_ms(300);
     takto.keys("Return");
-    for (int i = 0; i < 50 && !shown.empty(); ++i, sleep_ms(100)) shown = dialog();
+    for (int i = 0; i < 50 && !shown.empty(); ++i, sleep_ms(100)) shown = dialog("");
   }
   ASSERT_TRUE(shown.empty()) << "the dialog did not take the typed path";
   takto.xdotool("windowfocus --sync " + takto.window);
