@@ -158,8 +158,8 @@ TEST(DesktopSynthThreads, RendersTheSong) {
   ASSERT_EQ(takto.failed(), "");
   takto.keys("p");
   auto peak = [&] {
-    const std::vector<int> level = levels(audio);
-    return level.empty() ? 0 : *std::max_element(level.begin(), level.end());
+    const std::vector<int> l = levels(audio);
+    return l.empty() ? 0 : std::ranges::max(l);
   };
   // The SoundFont loads first; the song plays once it has.
   for (int waited = 0; waited < 20000 && peak() <= 1000; waited += 200) sleep_ms(200);
