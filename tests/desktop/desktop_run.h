@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/temp_dir.h"
@@ -22,30 +23,22 @@ extern char** environ;
 
 inline void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// Which of the tools is missing, or "" when all are there.
-inline std::string missing_tool(const std::vector<std::string>& tools) {
-  for (const std::string& t : tools)
-    if (std::system(("command -v " + t + " >/dev/null 2>&1").c_str()) != 0) return t;
-  return "";
-}
-#define SKIP_WITHOUT(...)                                                        \
-  if (const std::string missing = missing_tool({__VA_ARGS__}); !missing.empty()) \
-  GTEST_SKIP() << missing << " is not installed (scripts/deps installs it)"
+#define SKIP_WITHOUT(...)                                                      \
+  for (const std::string tool : {__VA_ARGS__})                                 \
+    if (std::system(("command -v " + tool + " >/dev/null 2>&1").c_str()) != 0) \
+  GTEST_SKIP() << tool << " is not installed (scripts/deps installs it)"
 
-inline pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                   const std::string& output = "/dev/null") {
-  std::vector<char*> argv, envp;  // env before the test's own environment
+// Starts a program, its output (and errors) to a file.
+inline pid_t spawn(const std::vector<std::string>& args, const std::string& output = "/dev/null") {
+  std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  for (char** e = environ; *e; ++e) envp.push_back(*e);
   argv.push_back(nullptr);
-  envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
@@ -60,109 +53,6 @@ inline int wait_exit(pid_t pid, int timeout_ms) {
   waitpid(pid, nullptr, 0);
   return -1;
 }
-
-// The first line a command prints.
-inline std::string first_line(const std::string& command) {
-  char line[256] = "";
-  if (FILE* p = popen(command.c_str(), "r")) {
-    if (!std::fgets(line, sizeof line, p)) line[0] = 0;
-    pclose(p);
-  }
-  const std::string s = line;
-  return s.substr(0, s.find('\n'));
-}
-
-// An Xvfb server on a free display, of a screen size like "1600x1000", with
-// the openbox window manager when asked (full screen needs one).
-struct VirtualDisplay {
-  pid_t pid = -1, manager = -1;
-  std::string name;  // ":N", empty when it (or its window manager) did not start
-  explicit VirtualDisplay(const std::string& size = "1600x1000", bool window_manager = false) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", size + "x24", "-nolisten", "tcp"}, {});
-    close(fds[1]);
-    // The server writes the display number and a newline once it is ready.
-    std::string number;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty() || c != '\n') return;
-    if (window_manager) {  // openbox runs its startup command once it manages the screen
-      const TempDir dir;
-      manager = spawn({"openbox", "--sm-disable", "--startup", "touch " + dir.file("up")}, {"DISPLAY=:" + number});
-      for (int i = 0; i < 300 && access(dir.file("up").c_str(), F_OK) != 0; ++i) sleep_ms(50);
-      if (access(dir.file("up").c_str(), F_OK) != 0) return;
-    }
-    name = ":" + number;
-  }
-  ~VirtualDisplay() {
-    for (pid_t p : {manager, pid})
-      if (p > 0) kill(p, SIGTERM), wait_exit(p, 2000);
-  }
-};
-
-// takto running in a window on a display.
-struct RunningProgram {
-  const VirtualDisplay& display;
-  pid_t pid = -1;
-  std::string window;  // X window id, empty when none appeared
-  std::string output_file;
-  RunningProgram(const VirtualDisplay& d, const std::vector<std::string>& args, std::vector<std::string> env,
-                 const std::string& output)
-      : display(d), output_file(output) {
-    std::vector<std::string> argv = {TAKTO_PROGRAM};
-    argv.insert(argv.end(), args.begin(), args.end());
-    env.push_back("DISPLAY=" + d.name);
-    // The system's X and D-Bus libraries keep allocations until exit.
-    env.push_back("ASAN_OPTIONS=detect_leaks=0:abort_on_error=1");
-    env.push_back("TSAN_OPTIONS=halt_on_error=1:suppressions=" TAKTO_SOURCE_DIR "/tests/desktop/tsan.supp");
-    pid = spawn(argv, env, output);
-    for (int i = 0; i < 300 && window.empty(); ++i) {  // slow under sanitizers and load
-      if (waitpid(pid, nullptr, WNOHANG) == pid) {
-        pid = -1;
-        break;
-      }
-      window = first_line(xdotool("search --name '^TAKTO$'"));
-      if (window.empty()) sleep_ms(50);
-    }
-    // Keys go to the focused window; there is no window manager to give focus.
-    if (!window.empty()) focus(window);
-    sleep_ms(200);
-  }
-  ~RunningProgram() {
-    if (pid > 0) wait_exit(pid, 0);
-  }
-  // What the program printed.
-  std::string output() const {
-    const std::vector<std::uint8_t> bytes = read_file(output_file);
-    return std::string(bytes.begin(), bytes.end());
-  }
-  std::string xdotool(const std::string& args) const {
-    return "DISPLAY=" + display.name + " timeout 30 xdotool " + args + " 2>/dev/null";
-  }
-  void focus(const std::string& id) const { std::system(xdotool("windowfocus --sync " + id).c_str()); }
-  // Types keys (xdotool key names) through XTEST, as a keyboard would.
-  void keys(const std::string& names) const { std::system(xdotool("key --delay 60 " + names).c_str()); }
-  // Waits for main_loop's own end (after Q).
-  int wait(int timeout_ms = 15000) {
-    const int status = wait_exit(pid, timeout_ms);
-    pid = -1;
-    return status;
-  }
-  // Closing the window: SDL takes SIGTERM as the window's close request.
-  int close() {
-    kill(pid, SIGTERM);
-    return wait();
-  }
-  // The window's picture as xwd dumps it (ImageMagick's import can wait
-  // forever for an event that a window without a manager never gets).
-  bool screenshot(const std::string& xwd_file) const {
-    return std::system(("DISPLAY=" + display.name + " timeout 30 xwd -silent -id " + window + " -out " + xwd_file +
-                        " 2>/dev/null")
-                           .c_str()) == 0;
-  }
-};
 
 // A picture as 8-bit RGB rows, top row first; false when it cannot be read.
 struct RgbPicture {
@@ -200,4 +90,79 @@ struct RgbPicture {
     return true;
   }
   const std::uint8_t* at(int x, int y) const { return &rgb[3 * (static_cast<std::size_t>(y) * width + x)]; }
+};
+
+// takto in a window on an Xvfb display of its own, of a screen size like
+// "1600x1000", with the openbox window manager when asked (full screen needs one).
+struct Takto {
+  TempDir dir;
+  pid_t server = -1, manager = -1, pid = -1;
+  std::string display, window;  // ":N" and the X window id, empty when they did not appear
+  Takto(const std::vector<std::string>& args, std::vector<std::string> env, const std::string& screen = "1600x1000",
+        bool window_manager = false) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen + "x24", "-nolisten", "tcp"});
+    ::close(fds[1]);
+    // The server writes the display number and a newline once it is ready.
+    std::string number;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    if (number.empty() || c != '\n') return;
+    if (window_manager) {  // openbox runs its startup command once it manages the screen
+      manager = spawn({"env", "DISPLAY=:" + number, "openbox", "--sm-disable", "--startup", "touch " + dir.file("up")});
+      for (int i = 0; i < 300 && access(dir.file("up").c_str(), F_OK) != 0; ++i) sleep_ms(50);
+      if (access(dir.file("up").c_str(), F_OK) != 0) return;
+    }
+    display = ":" + number;
+    // The system's X and D-Bus libraries keep allocations until exit.
+    env.insert(env.begin(), {"env", "DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1",
+                             "TSAN_OPTIONS=halt_on_error=1:suppressions=" TAKTO_SOURCE_DIR "/tests/desktop/tsan.supp"});
+    env.push_back(TAKTO_PROGRAM);
+    env.insert(env.end(), args.begin(), args.end());
+    pid = spawn(env, dir.file("out"));
+    window = xdotool("search --sync --name '^TAKTO$'");  // slow to show under sanitizers and load
+    // Keys go to the focused window; there is no window manager to give focus.
+    if (!window.empty()) xdotool("windowfocus --sync " + window);
+    sleep_ms(200);
+  }
+  ~Takto() {
+    if (pid > 0) wait_exit(pid, 0);
+    for (pid_t p : {manager, server})
+      if (p > 0) kill(p, SIGTERM), wait_exit(p, 2000);
+  }
+  // "" once the window shows, else what went wrong.
+  std::string failed() const {
+    if (display.empty()) return "Xvfb or openbox did not start";
+    return window.empty() ? "no window: " + output() : "";
+  }
+  // What the program printed.
+  std::string output() const {
+    const std::vector<std::uint8_t> bytes = read_file(dir.file("out"));
+    return std::string(bytes.begin(), bytes.end());
+  }
+  // Runs xdotool to its end: the first line it prints.
+  std::string xdotool(const std::string& args) const {
+    char line[256] = "";
+    if (FILE* p = popen(("DISPLAY=" + display + " timeout 30 xdotool " + args + " 2>/dev/null").c_str(), "r")) {
+      if (!std::fgets(line, sizeof line, p)) line[0] = 0;
+      pclose(p);
+    }
+    const std::string s = line;
+    return s.substr(0, s.find('\n'));
+  }
+  // Types keys (xdotool key names) through XTEST, as a keyboard would.
+  void keys(const std::string& names) const { xdotool("key --delay 60 " + names); }
+  // Waits for main_loop's own end (after Q).
+  int wait(int timeout_ms = 15000) { return wait_exit(std::exchange(pid, -1), timeout_ms); }
+  // Closing the window: SDL takes SIGTERM as the window's close request.
+  int close() { return kill(pid, SIGTERM), wait(); }
+  // The window's picture as xwd dumps it (ImageMagick's import can wait
+  // forever for an event that a window without a manager never gets).
+  bool picture(RgbPicture& p) const {
+    const std::string xwd = dir.file("w.xwd");
+    const std::string command = "DISPLAY=" + display + " timeout 30 xwd -silent -id " + window + " -out " + xwd;
+    return std::system((command + " 2>/dev/null").c_str()) == 0 && p.read_xwd(xwd);
+  }
 };
