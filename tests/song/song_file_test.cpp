@@ -110,41 +110,68 @@ TEST_F(SongFile, RoundTripsReplaceTheOldFileAndKeepItsPermissions) {
   }
 }
 
-// Every refused file leaves the song it names, and the image, as they say.
-TEST_F(SongFile, RefusedFiles) {
-  Bytes empty = image_prefix(EMPTY_SONG_SIZE);
+// Every refused load leaves the song as its message says: a file not of this
+// format a new song, any other the song before, and at once: a FIFO without a
+// writer does not hold it. A name that leads to no regular file fails to save
+// as well and stays as it was, with nothing beside it. Copies of /dev/null and
+// /dev/full made here: the system's own are never at stake.
+TEST_F(SongFile, RefusedLoadsAndNamesOfNoRegularFile) {
+  const Bytes empty = image_prefix(EMPTY_SONG_SIZE);
   mark_song();
-  Bytes good = image_prefix(used_length());
-  std::size_t t1 = SONG_HEADER_SIZE, t3 = t1 + 56 + 48;  // note, measure end, end | end | program, end
+  const Bytes good = image_prefix(used_length());
+  const std::size_t t1 = SONG_HEADER_SIZE, t3 = t1 + 56 + 48;  // note, measure end, end | end | program, end
   const struct {
+    std::string name;  // a folder, nothing, a FIFO, a device, links; or a song damaged so:
     std::function<void(Bytes&)> damage;
-    std::string message;
-    bool empty_after;
+    std::string alert;
   } cases[] = {
-      // else the previous song stays
-      {[](Bytes& f) { f.clear(); }, "File size 0 or directory", false},
-      {[](Bytes& f) { f.resize(SONG_IMAGE_SIZE + 1); }, "Too big file", false},
-      {[](Bytes& f) { f[27] = '1'; }, "Not SQF format file", true},
-      {[](Bytes& f) { f.resize(3); }, "Not SQF format file", true},
-      {[](Bytes& f) { f.resize(SONG_HEADER_SIZE); }, "Damaged SQF file (file too short for a song)", false},
-      {[](Bytes& f) { f.pop_back(); }, "Damaged SQF file (track 18: block runs past the end of the file)", false},
-      {[&](Bytes& f) { f[t1] = 44; }, "Damaged SQF file (track 1: bad block length)", false},
-      {[&](Bytes& f) { f[t1] = 58; }, "Damaged SQF file (track 1: bad block length)", false},
-      {[&](Bytes& f) { f[t1 + 1] = 9; }, "Damaged SQF file (track 1: block runs past the end of the file)", false},
-      {[&](Bytes& f) { f[t1 + 52] = 253; }, "Damaged SQF file (track 1: no end of track)", false},
-      {[&](Bytes& f) { f[t1 + 44] = 254; }, "Damaged SQF file (track 1: end of track before the block's end)", false},
+      {"", [](Bytes& f) { f.clear(); }, "File size 0 or directory"},
+      {"", [](Bytes& f) { f.resize(SONG_IMAGE_SIZE + 1); }, "Too big file"},
+      {"", [](Bytes& f) { f[27] = '1'; }, "Not SQF format file"},
+      {"", [](Bytes& f) { f.resize(3); }, "Not SQF format file"},
+      {"", [](Bytes& f) { f.resize(SONG_HEADER_SIZE); }, "Damaged SQF file (file too short for a song)"},
+      {"", [](Bytes& f) { f.pop_back(); }, "Damaged SQF file (track 18: block runs past the end of the file)"},
+      {"", [&](Bytes& f) { f[t1] = 44; }, "Damaged SQF file (track 1: bad block length)"},
+      {"", [&](Bytes& f) { f[t1] = 58; }, "Damaged SQF file (track 1: bad block length)"},
+      {"", [&](Bytes& f) { f[t1 + 1] = 9; }, "Damaged SQF file (track 1: block runs past the end of the file)"},
+      {"", [&](Bytes& f) { f[t1 + 52] = 253; }, "Damaged SQF file (track 1: no end of track)"},
+      {"", [&](Bytes& f) { f[t1 + 44] = 254; }, "Damaged SQF file (track 1: end of track before the block's end)"},
+      {"folder", {}, "File size 0 or directory"},
+      {"no/such.sqf", {}, "File not found"},
+#ifndef _WIN32
+      {"fifo", {}, "Not a regular file"},
+      {"to-fifo", {}, "Not a regular file"},
+      {"null", {}, "Not a regular file"},
+      {"full", {}, "Not a regular file"},
+      {"loop", {}, "File open failed"},
+#endif
   };
+  bool devices = true;
   for (const auto& c : cases) {
+    const std::string name = c.damage ? "x.sqf" : c.name, path = dir.file(name);
+    Bytes file = good;
+    if (c.damage) c.damage(file), write_file(path, file);
+    if (c.name == "folder") fs::create_directory(path);
+#ifndef _WIN32
+    EXPECT_TRUE(c.name != "fifo" || ::mkfifo(path.c_str(), 0666) == 0);
+    if (c.name == "to-fifo" || c.name == "loop") fs::create_symlink(c.name == "loop" ? "loop" : "fifo", path);
+    const bool device = c.name == "null" || c.name == "full";
+    if (device && ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, c.name == "null" ? 3 : 7)) != 0) {
+      devices = false;
+      continue;
+    }
+#endif
     mark_song();
-    Bytes before = image_prefix(SONG_IMAGE_SIZE), file = good;
-    c.damage(file);
-    write_file(dir.file("x.sqf"), file);
-    EXPECT_EQ(load(dir.file("x.sqf")), 0) << c.message;
-    EXPECT_EQ(alert(), c.message);
-    if (c.empty_after)
-      EXPECT_EQ(image_prefix(EMPTY_SONG_SIZE), empty) << c.message;
-    else
-      EXPECT_EQ(image_prefix(SONG_IMAGE_SIZE), before) << c.message;
+    const Bytes before = image_prefix(SONG_IMAGE_SIZE);
+    const std::string was = state(name) + " " + std::to_string(entries());
+    EXPECT_EQ(load(path), 0) << c.alert;
+    EXPECT_EQ(alert(), c.alert) << name;
+    const bool fresh = c.alert == "Not SQF format file";
+    EXPECT_EQ(image_prefix(fresh ? EMPTY_SONG_SIZE : SONG_IMAGE_SIZE), fresh ? empty : before) << c.alert;
+    if (c.damage) continue;
+    EXPECT_EQ(save(path), 1) << name;
+    EXPECT_EQ(alert(), "File save failed") << name;
+    EXPECT_EQ(state(name) + " " + std::to_string(entries()), was) << name;
   }
   // A continuation event without its exclusive or comment does nothing where it stands: no damage.
   Bytes stray = good;
@@ -152,52 +179,6 @@ TEST_F(SongFile, RefusedFiles) {
   write_file(dir.file("x.sqf"), stray);
   EXPECT_EQ(load(dir.file("x.sqf")), 1);
   EXPECT_EQ(image_prefix(stray.size()), stray);
-}
-
-// Names that lead to no regular file: a load refuses them at once (without
-// waiting for a FIFO's writer) and the song stays; a save fails and leaves
-// them as they were, with nothing beside them. Copies of /dev/null and
-// /dev/full made here: the system's own are never at stake.
-TEST_F(SongFile, NamesOfNoRegularFileAreLeftAlone) {
-  const struct {
-    std::string name, kind;  // a folder, nothing, a FIFO, a device (major, minor) or a link to the rest
-    std::string alert;
-  } cases[] = {
-      {"folder.sqf", "dir", "File size 0 or directory"},
-      {"no/such.sqf", "", "File not found"},
-#ifndef _WIN32
-      {"fifo", "fifo", "Not a regular file"},
-      {"to-fifo", "->fifo", "Not a regular file"},
-      {"null", "c 1 3", "Not a regular file"},
-      {"full", "c 1 7", "Not a regular file"},
-      {"loop", "->loop", "File open failed"},
-#endif
-  };
-  bool devices = true;
-  for (const auto& c : cases) {
-    const std::string path = dir.file(c.name);
-    if (c.kind == "dir") fs::create_directory(path);
-#ifndef _WIN32
-    unsigned major = 0, minor = 0;
-    EXPECT_TRUE(c.kind != "fifo" || ::mkfifo(path.c_str(), 0666) == 0);
-    if (c.kind.starts_with("->")) fs::create_symlink(c.kind.substr(2), path);
-    if (std::sscanf(c.kind.c_str(), "c %u %u", &major, &minor) == 2 &&
-        ::mknod(path.c_str(), S_IFCHR | 0666, makedev(major, minor)) != 0) {
-      devices = false;
-      continue;
-    }
-#endif
-    mark_song();
-    const Bytes song = image_prefix(SONG_IMAGE_SIZE);
-    const std::string before = state(c.name);
-    const std::size_t was = entries();
-    EXPECT_EQ(load(path), 0) << c.name;
-    EXPECT_EQ(alert(), c.alert) << c.name;
-    EXPECT_EQ(image_prefix(SONG_IMAGE_SIZE), song) << c.name;
-    EXPECT_EQ(save(path), 1) << c.name;
-    EXPECT_EQ(alert(), "File save failed") << c.name;
-    EXPECT_TRUE(state(c.name) == before && entries() == was) << c.name;
-  }
   if (!devices) GTEST_SKIP() << "mknod is not permitted here: device targets untested";
 }
 
@@ -220,6 +201,7 @@ TEST_F(SongFile, FailedSavesAndReadOnlyFolders) {
   ASSERT_EQ(::geteuid() == 0 ? ::chown(dir.path.c_str(), 65534, 65534) : 0, 0);
   const std::string path = dir.file("song.sqf");
   const Bytes old(3000, 'o');
+  auto handler = std::signal(SIGXFSZ, SIG_IGN);  // a write past the size limit fails instead
   const struct {
     const char* what;
     int folder, file;
@@ -245,21 +227,17 @@ TEST_F(SongFile, FailedSavesAndReadOnlyFolders) {
     rlimit saved, limit;
     ::getrlimit(RLIMIT_FSIZE, &saved);
     limit = {std::min(c.size_limit, saved.rlim_max), saved.rlim_max};
-    auto handler = std::signal(SIGXFSZ, SIG_IGN);
     ::setrlimit(RLIMIT_FSIZE, &limit);
     const int result = as_user([&] { return save(path); });
     ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, handler);
     EXPECT_EQ(result, c.result) << c.what;
-    if (c.result == 0) {
-      EXPECT_EQ(read_file(path), image_prefix(used_length())) << c.what;
-    } else {
-      EXPECT_EQ(alert(), "File save failed") << c.what;
-      EXPECT_TRUE(c.folder != 0777 || read_file(path) == old) << c.what;
-    }
+    EXPECT_EQ(alert(), c.result ? "File save failed" : "") << c.what;
+    const Bytes now = read_file(path);
+    EXPECT_TRUE(c.result ? c.folder != 0777 || now == old : now == image_prefix(used_length())) << c.what;
     EXPECT_TRUE(entries() == 1 && lstat_of("song.sqf").st_ino == inode) << c.what;
   }
   fs::permissions(dir.path, fs::perms::all);
+  std::signal(SIGXFSZ, handler);
 }
 #endif
 
