@@ -105,8 +105,7 @@ struct PlayCase {
   std::string what, want;
   Play play;
   std::vector<std::array<int, 3>> writes;
-  int measure = -1, steps = -1;
-  std::vector<std::int64_t> state;
+  std::vector<std::pair<std::string, std::int64_t>> shown;
 };
 
 Event parse_event(const std::string& word) {
@@ -153,14 +152,14 @@ std::vector<PlayCase> load_plays() {
       for (int i = 0; words >> std::hex >> b; ++i) c.writes.push_back({-1, t + i, b});
     } else if (key == "start" && words >> a >> b) {
       c.play.track = a - 1, c.play.offset = at(b);
-    } else if (key == "until" || key == "measure" || key == "steps") {
-      (key == "until" ? c.play.until : key == "measure" ? c.measure : c.steps) = std::stoi(rest);
+    } else if (key == "until") {
+      c.play.until = std::stoi(rest);
     } else if (key == "after") {
       c.play.after_start = true;
     } else if (key == "want") {
       c.want = rest;
-    } else if (key == "state") {
-      for (std::int64_t v; words >> v;) c.state.push_back(v);
+    } else if (key == "show") {
+      for (std::int64_t v; words >> name >> v;) c.shown.push_back({name, v});
     }
   }
   return plays;
@@ -176,9 +175,9 @@ TEST(Plays, FromTheTable) {
       selected_steps.store(0);
     };
     EXPECT_EQ(play(c.play), c.want);
-    EXPECT_EQ(c.measure < 0 ? -1 : int(measure[0].load()), c.measure);
-    EXPECT_EQ(c.steps < 0 ? -1 : int(selected_steps.load()), c.steps);
-    EXPECT_EQ(c.state.empty() ? c.state : std::vector<std::int64_t>({us_per_tick, key_value}), c.state);
+    const std::map<std::string, std::int64_t> now{
+        {"measure", measure[0]}, {"steps", selected_steps}, {"us", us_per_tick}, {"keyvalue", key_value}};
+    for (const auto& [name, v] : c.shown) EXPECT_EQ(now.at(name), v) << name;
   }
 }
 
