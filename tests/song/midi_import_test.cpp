@@ -139,7 +139,7 @@ TEST_F(MidiImportTest, Cases) {
                                                 {"key", SONG_KEY},
                                                 {"tempo", SONG_TEMPO},
                                                 {"beat", SONG_BEAT},
-                                                {"memo1", start[0] + TRACK_MEMO}};
+                                                {"memo", start[0] + TRACK_MEMO}};
     for (const auto& [field, bytes] : c.fields)
       EXPECT_EQ(MidiBytes(image() + at.at(field), image() + at.at(field) + bytes.size()), bytes) << field;
     EXPECT_EQ(c.load.empty() ? std::string(midi_import_summary(report)) : c.summary, c.summary);
