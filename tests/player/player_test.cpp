@@ -5,7 +5,6 @@
 // ones are rows of plays.txt.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <chrono>
 #include <filesystem>
@@ -36,15 +35,6 @@ Event call(int m) { return ev(EV_SAME_MEASURE, m - 1, 44); }  // measure m; reli
 Event rend(int count) { return ev(EV_REPEAT_END, count); }
 const Event RS = ev(EV_REPEAT_START), ME = ev(EV_MEASURE_END);
 constexpr std::uint32_t at(int n) { return TRACK_HEAD_SIZE + 4 * n; }
-void head(int t, std::size_t field, int value) { image()[start[t] + field] = std::uint8_t(value); }
-
-// A track exclusive with the template bytes in its continuation events, then `next`.
-std::vector<Event> track_exclusive(int s, int b2, const Bytes& b, Event next) {
-  std::vector<Event> e{ev(EV_TRACK_EXCL, s, b2)};
-  for (auto i = 0u; i < b.size(); i += 2) e.push_back(ev(EV_CONTINUE, 0, b[i], i + 1 < b.size() ? b[i + 1] : 0xF7));
-  e.push_back(next);
-  return e;
-}
 
 std::string hex(const Bytes& bytes) {
   std::string s;
@@ -85,13 +75,12 @@ std::string sent() {
   return s;
 }
 
-// One play of a new song: its tracks, how far to run, the messages expected, a
-// change to the song, the start track and offset, and whether the change is
-// made after the start (links damaged after the start's relink).
+// One play of a new song: its tracks, how far to run, a change to the song,
+// the start track and offset, and whether the change is made after the start
+// (links damaged after the start's relink).
 struct Play {
   Tracks tracks;
   int until;
-  std::string want;
   std::function<void()> setup = {};
   int track = 0;
   std::uint32_t offset = at(0);
@@ -109,13 +98,14 @@ std::string play(const Play& p) {
   return sent();
 }
 
-// The plays of plays.txt, beside this test: each a Play, what it sends, and
-// what the player shows at the end.
+// The plays of plays.txt, beside this test: each a Play, the bytes written
+// into the song before it (track or -1 for the song's header, offset, value),
+// what it sends, and what the player shows at the end.
 struct PlayCase {
   std::string what, want;
   Play play;
-  int measure = -1, steps = -1;
-  std::vector<std::int64_t> state;
+  std::vector<std::array<int, 3>> writes;
+  std::vector<std::pair<std::string, std::int64_t>> shown;
 };
 
 Event parse_event(const std::string& word) {
@@ -138,62 +128,56 @@ std::vector<PlayCase> load_plays() {
       {"channel", TRACK_CHANNEL}, {"keyplus", TRACK_KEY_PLUS}, {"stepplus", TRACK_STEP_PLUS}, {"mode", TRACK_MODE}};
   std::ifstream file(std::filesystem::path(__FILE__).parent_path() / "plays.txt");
   std::vector<PlayCase> plays;
-  std::vector<std::array<int, 3>> heads;  // track (-1: the play bias), field, value
-  auto done = [&] {
-    if (!plays.empty())
-      plays.back().play.setup = [heads] {
-        for (auto [t, field, v] : heads) t < 0 ? void(image()[SONG_PLAY_BIAS] = std::uint8_t(v)) : head(t, field, v);
-        selected_steps.store(0);
-      };
-    heads.clear();
-  };
   for (std::string line; std::getline(file, line);) {
     std::istringstream in(line);
-    std::string key, rest;
+    std::string key, rest, name, value;
     in >> key;
     std::getline(in >> std::ws, rest);
     std::istringstream words(rest);
-    if (key == "play") done(), plays.emplace_back().what = rest;
+    if (key == "play") plays.emplace_back().what = rest;
     if (plays.empty()) continue;
     PlayCase& c = plays.back();
     int a = 0, b = 0;
-    std::string name, value;
     if (key == "track") {
       c.play.tracks.emplace_back();
       for (std::string w; words >> w;) c.play.tracks.back().push_back(parse_event(w));
     } else if (key == "head" && words >> a >> name >> value) {
-      heads.push_back({a - 1, int(fields.at(name)), std::stoi(value, nullptr, 0)});
+      const int field = fields.contains(name) ? int(fields.at(name)) : std::stoi(name);
+      c.writes.push_back({a - 1, field, std::stoi(value, nullptr, 0)});
     } else if (key == "bias") {
-      heads.push_back({-1, 0, std::stoi(rest, nullptr, 0)});
+      c.writes.push_back({-1, int(SONG_PLAY_BIAS), std::stoi(rest, nullptr, 0)});
+    } else if (key == "user" && words >> a) {  // the template, the rest F7
+      const int t = int(SONG_USER_EXCLUSIVES + (a - 1) * USER_EXCLUSIVE_SIZE + USER_EXCLUSIVE_TEMPLATE);
+      for (int i = 0; i < 24; ++i) c.writes.push_back({-1, t + i, 0xF7});
+      for (int i = 0; words >> std::hex >> b; ++i) c.writes.push_back({-1, t + i, b});
     } else if (key == "start" && words >> a >> b) {
       c.play.track = a - 1, c.play.offset = at(b);
     } else if (key == "until") {
       c.play.until = std::stoi(rest);
+    } else if (key == "after") {
+      c.play.after_start = true;
     } else if (key == "want") {
       c.want = rest;
-    } else if (key == "measure") {
-      c.measure = std::stoi(rest);
-    } else if (key == "steps") {
-      c.steps = std::stoi(rest);
-    } else if (key == "state") {
-      for (std::int64_t v; words >> v;) c.state.push_back(v);
+    } else if (key == "show") {
+      for (std::int64_t v; words >> name >> v;) c.shown.push_back({name, v});
     }
   }
-  done();
   return plays;
 }
 
 TEST(Plays, FromTheTable) {
   const std::vector<PlayCase> plays = load_plays();
-  ASSERT_EQ(plays.size(), 27u) << "plays.txt read whole";
-  for (const PlayCase& c : plays) {
+  ASSERT_EQ(plays.size(), 44u) << "plays.txt read whole";
+  for (PlayCase c : plays) {
     SCOPED_TRACE(c.what);
+    c.play.setup = [&c] {
+      for (auto [t, offset, v] : c.writes) image()[(t < 0 ? 0 : ::start[t]) + offset] = std::uint8_t(v);
+      selected_steps.store(0);
+    };
     EXPECT_EQ(play(c.play), c.want);
-    EXPECT_EQ(c.measure < 0 ? -1 : int(measure[0].load()), c.measure);
-    EXPECT_EQ(c.steps < 0 ? -1 : int(selected_steps.load()), c.steps);
-    if (!c.state.empty()) {
-      EXPECT_EQ(std::vector<std::int64_t>({us_per_tick, key_value}), c.state);
-    }
+    const std::map<std::string, std::int64_t> now{
+        {"measure", measure[0]}, {"steps", selected_steps}, {"us", us_per_tick}, {"keyvalue", key_value}};
+    for (const auto& [name, v] : c.shown) EXPECT_EQ(now.at(name), v) << name;
   }
 }
 
@@ -210,7 +194,7 @@ TEST(Clock, RelativeTempo) {
 TEST(Clock, ScheduleFollowsTheStoppedClockThenCarriesMicroseconds) {
   // Stale schedule values: the stopped clock must replace them. The track
   // monitor is the other mode in which the clock runs.
-  play({{}, 0, "", [] { next_tick_ms = 12345, remainder_us = 999, headless_set_clock(0); }});
+  play({{}, 0, [] { next_tick_ms = 12345, remainder_us = 999, headless_set_clock(0); }});
   screen_mode.store(MODE_TRACK_MONITOR);
   EXPECT_EQ(tick_times(15, 1000), "1:10 11:11 21:12 32:13 42:14 53:15 ");
   next_tick_ms = 100, remainder_us = 0;  // a call 35 ms late runs every overdue tick
@@ -222,7 +206,7 @@ TEST(Clock, ScheduleFollowsTheStoppedClockThenCarriesMicroseconds) {
 TEST(Clock, StartsWhenTheHostIsReady) {
   // The host holds the first tick back twice; the schedule follows the clock
   // until it agrees. A pause does not ask again, a stop and a start do.
-  play({{{prog(12, 1), prog(12, 2)}}, 0, "", [] { headless_set_clock(0), headless_hold_clock_start(2); }});
+  play({{{prog(12, 1), prog(12, 2)}}, 0, [] { headless_set_clock(0), headless_hold_clock_start(2); }});
   EXPECT_EQ(tick_times(11, 100), "3:10 13:11 ");
   paused.store(1), run_ms(5), paused.store(0), run_ms(5);
   EXPECT_EQ(headless_clock_start_asks(), 3);
@@ -231,13 +215,13 @@ TEST(Clock, StartsWhenTheHostIsReady) {
 }
 
 TEST(Clock, SurvivesTheMillisecondWrap) {  // 61 ms before the counter wraps: 400 calls run ticks 10 to 48
-  play({{{prog(12, 1), prog(12, 2), prog(12, 3)}}, 0, "", [] { headless_set_clock(0xFFFFFFFFu - 60); }});
+  play({{{prog(12, 1), prog(12, 2), prog(12, 3)}}, 0, [] { headless_set_clock(0xFFFFFFFFu - 60); }});
   run_ms(400);
   EXPECT_EQ(sent() + " " + std::to_string(tick.load()), "10 C0 01|22 C0 02|34 C0 03 48");
 }
 
 TEST(Clock, PauseSilencesEachTrackAndResumesWithoutBurst) {
-  play({{{note(60, 0, 30), note(64, 20, 30), note(67, 1, 1)}, {note(61, 1, 50)}}, 15, ""});
+  play({{{note(60, 0, 30), note(64, 20, 30), note(67, 1, 1)}, {note(61, 1, 50)}}, 15});
   EXPECT_EQ(level[0].load(), 195) << "twice the velocity, less one a tick";
   stop_play();
   run_ms(500);
@@ -253,31 +237,14 @@ TEST(Clock, PauseSilencesEachTrackAndResumesWithoutBurst) {
 TEST(Clock, ZeroTimeLoopCannotHoldTheTimer) {
   // Five nested repeats of 256 passes around a zero-time event would run for
   // days in one tick; the track waits a tick after 65,536 events instead.
-  play({{{RS, RS, RS, RS, RS, cc(0, 64, 0), rend(0), rend(0), rend(0), rend(0), rend(0)}, {prog(2, 1)}}, 12, ""});
+  play({{{RS, RS, RS, RS, RS, cc(0, 64, 0), rend(0), rend(0), rend(0), rend(0), rend(0)}, {prog(2, 1)}}, 12});
   EXPECT_EQ(ended[0].load() * 2 + ended[1].load(), 1) << "the other tracks go on";
   EXPECT_NEAR(headless_sent_count(), 3 * 65536 / 2, 400) << "3 steps, nearly half of them controllers";
 }
 
-TEST(Events, UserExclusives) {
-  const struct {
-    Bytes templ;
-    int b2, b3, channel;
-    std::string want;
-  } rows[] = {
-      {{0x41, 0x82, 0x42, 0x12, 0x83, 0x40, 0x00, 0x7F, 0x00, 0x84, 0xF7}, 0, 0, 9, "41 09 42 12 40 00 7F 00 41 "},
-      {{0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x81, 0xF7}, 0, 127, 0, "43 10 4C 00 00 7E 7F "},
-      {{0x83, 0x10, 0x84, 0x83, 0x05, 0x84}, 0, 0, 0, "10 70 05 0B "},  // the second sum starts at 70
-      {{0x80, 0xF0, 0x90, 0xF7, 0x11}, 0xF7, 0, 0, "F7 F0 90 "},
-      {Bytes(24, 0x18), 0, 0, 0, hex(Bytes(24, 0x18)) + " "}};
-  for (const auto& r : rows) {
-    auto setup = [&] {  // the last template, the rest F7
-      std::uint8_t* t = image() + SONG_USER_EXCLUSIVES + 7 * USER_EXCLUSIVE_SIZE + USER_EXCLUSIVE_TEMPLATE;
-      std::fill(t, t + 24, 0xF7), std::copy(r.templ.begin(), r.templ.end(), t), head(0, TRACK_CHANNEL, r.channel);
-    };
-    EXPECT_EQ(play({{{ev(EV_USER_EXCL0 + 7, 1, r.b2, r.b3)}}, 12, "", setup}), "10 F0 " + r.want + "F7");
-  }
+TEST(Events, BusyDriver) {
   // A busy driver: unprepare is retried until it lets go; prepared and sent once.
-  EXPECT_EQ(play({{{ev(EV_USER_EXCL0, 1)}}, 10, "", [] { headless_midi_busy(3); }}), "10 F0 F7");
+  EXPECT_EQ(play({{{ev(EV_USER_EXCL0, 1)}}, 10, [] { headless_midi_busy(3); }}), "10 F0 F7");
   const MidiHeaderCalls c = headless_midi_header_calls();
   EXPECT_EQ(std::vector<int>({c.prepare, c.send, c.unprepare, c.faults}), std::vector<int>({1, 1, 4, 0}));
 }
@@ -288,43 +255,17 @@ TEST(Events, OverlongTrackExclusiveIsCutAndItsRestSkipped) {
   for (int length : {253, 255, 400}) {
     Bytes body;
     for (int i = 0; i < length; ++i) body.push_back(std::uint8_t(i == 300 ? 0x84 : i == 301 ? 0xF7 : i % 100));
-    std::string got = play({{track_exclusive(0, 0, body, prog(1, 9))}, 10, ""});
+    std::vector<Event> e{ev(EV_TRACK_EXCL)};
+    for (int i = 0; i < length; i += 2) e.push_back(ev(EV_CONTINUE, 0, body[i], i + 1 < length ? body[i + 1] : 0xF7));
+    e.push_back(prog(1, 9));
+    std::string got = play({{e}, 10});
     body.resize(length > 253 ? 253 : length);
     EXPECT_EQ(got, "10 F0 " + hex(body) + " F7|10 C0 09") << length;
   }
 }
 
-TEST(Flow, RepeatCountsAndNesting) {
-  for (auto [depth, count, plays] : {std::array{1, 1, 1}, {1, 255, 255}, {1, 0, 256}, {3, 2, 8}, {6, 2, 32}}) {
-    std::vector<Event> e(depth, ev(EV_REPEAT_START, 30));
-    e.push_back(prog(1, 1));
-    e.insert(e.end(), depth, rend(count));
-    std::string want;
-    for (int i = 0; i < plays; ++i) want += std::to_string(10 + i) + " C0 01|";
-    EXPECT_EQ(play({{e}, 300, ""}), want.substr(0, want.size() - 1)) << depth << " x " << count;
-  }
-}
-
-TEST(Flow, LinksOutsideTheTrackCallTheFirstMeasure) {
-  // Links damaged after the start's relink: one never reads outside the
-  // track. Track 2's marker would be played on channel 0 by a link into it.
-  const Tracks tracks{{prog(6, 1), ME, ev(EV_SAME_MEASURE), prog(6, 2)}, {prog(1, 9)}};
-  const std::uint32_t len = 64;  // the length of track 1's block
-  const std::string first = "10 C0 01|10 C1 09|16 C0 01|22 C0 02", skipped = "10 C0 01|10 C1 09|16 C0 02";
-  const struct {
-    std::uint32_t link;
-    std::string want;
-  } rows[] = {{0, first},         {len, first},  {len + 44, first},          {65532, first},
-              {len - 4, skipped}, {52, skipped}, {56, skipped + "|22 C0 02"}};  // the end event: an empty call; itself:
-                                                                                // a chain given up; a sound link
-  for (const auto& r : rows) {
-    auto setup = [&] { head(0, at(2) + 2, r.link & 252), head(0, at(2) + 3, r.link >> 8); };
-    EXPECT_EQ(play({tracks, 30, "", setup, 0, at(0), true}), r.want) << "link " << r.link;
-  }
-}
-
 TEST(Start, ResetReadsTheHeaderAndForgetsTheLastPlay) {
-  play({{{RS, note(60, 1, 100), ME, call(1)}}, 11, ""});
+  play({{{RS, note(60, 1, 100), ME, call(1)}}, 11});
   ASSERT_TRUE(return_position[0] && repeat_depth[0] && sounding[0] && level[0] && ended[1]);
   std::uint8_t* names = image() + SONG_RHYTHM_NAMES + RHYTHM_NAME_NOTE;
   names[RHYTHM_NAME_SIZE * 3] = names[RHYTHM_NAME_SIZE * 20] = 38, names[RHYTHM_NAME_SIZE * 5] = 128;  // 128: no note
@@ -341,7 +282,7 @@ TEST(Start, EndlessRepeatsDoNotHangTheStart) {
   // Five nested repeats of 256 passes around a 255-tick rest, or around a
   // zero-time event: a start point after them (the end) is beyond any reach.
   for (Event inner : {ev(200, 255), ev(EV_MUSIC_KEY, 1)}) {
-    play({{{RS, RS, RS, RS, RS, inner, rend(0), rend(0), rend(0), rend(0), rend(0)}}, 0, "", {}, 0, at(11)});
+    play({{{RS, RS, RS, RS, RS, inner, rend(0), rend(0), rend(0), rend(0), rend(0)}}, 0, {}, 0, at(11)});
     EXPECT_TRUE(seek_target == 0 && !ended[0] && tick <= START_TICK_LIMIT) << tick;
   }
 }
@@ -353,8 +294,8 @@ TEST(Start, StartEventPlaysOnTheClocksFirstTick) {
     std::size_t end = s.find(" 90 3E 64"), begin = s.rfind('|', end);
     return s.substr(begin + 1, end - begin - 1);
   };
-  std::string whole = tick_of_62(play({song, 40, ""}));
-  EXPECT_EQ(tick_of_62(play({song, 40, "", {}, 0, at(7)})), whole);
+  std::string whole = tick_of_62(play({song, 40}));
+  EXPECT_EQ(tick_of_62(play({song, 40, {}, 0, at(7)})), whole);
   new_song(), set_tracks(song), start(0, at(7));
   EXPECT_EQ(std::to_string(tick.load() + 1), whole) << "the clock's first tick";
 }
@@ -367,8 +308,8 @@ TEST(PlayerThreads, StartPauseStop) {
   for (int t = 0; t < TRACK_COUNT; ++t)  // chords of three, gates of 1 to 9 ticks, an exclusive every 8 ticks
     for (int i = 0; i < 1200; ++i)
       song[t].push_back(i % 24 ? note(40 + (t + i) % 40, i % 3 / 2, 1 + i % 9) : ev(EV_USER_EXCL0));
-  play({song, 0, "", [] { image()[SONG_TEMPO] = 240; }});  // ticks of about 5 ms
-  screen_mode.store(MODE_COMMAND);                         // stopped again, to start while the timer runs
+  play({song, 0, [] { image()[SONG_TEMPO] = 240; }});  // ticks of about 5 ms
+  screen_mode.store(MODE_COMMAND);                     // stopped again, to start while the timer runs
   std::atomic<bool> quit{false};
   std::thread timer([&] {
     while (!quit.load()) headless_advance_clock(1), on_timer(), std::this_thread::sleep_for(1ms);

@@ -1,4 +1,11 @@
+// Editing the image: gaps opened and closed, measure references renumbered and
+// relinked, measure ends and references put in or taken out (the plain cases
+// as rows of edits.txt).
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "common/song_builder.h"
 
@@ -43,7 +50,7 @@ void song(const std::vector<Events>& tracks, int track = 0) {
   current_track = track;
 }
 
-TEST(Gaps, MoveLaterTracksKeepTheEndEventAndRefuseWhatWouldBreak) {
+TEST(Gaps, MoveLaterTracksAndKeepTheEndEvent) {
   song({{N, M}, {N}, {}, {N, N}});
   std::vector<Events> before;
   for (int t = 0; t < TRACK_COUNT; ++t) before.push_back(events_of(t));
@@ -53,28 +60,6 @@ TEST(Gaps, MoveLaterTracksKeepTheEndEventAndRefuseWhatWouldBreak) {
   ASSERT_EQ(close_gap(pos(0, 1), 2), 0);
   EXPECT_EQ(events_of(0), before[0]);
   expect_sound();
-  const struct {
-    Events track;
-    int index, n;
-    bool open, refused;
-  } cases[] = {
-      {Events(16370, N), 0, 1, true, false},  // 65,528 -> 65,532
-      {Events(16371, N), 0, 1, true, true},   // full
-      {Events(16369, N), 0, 3, true, true},
-      {{N, X, C, C}, 2, 1, true, true},   // between an exclusive and its continuations
-      {{N, X, C, C}, 1, 1, false, true},  // the exclusive without them
-      {{N, X, C, C}, 4, 1, false, true},  // the end event
-      {{N, M}, -1, 1, true, true},        // inside the head
-      {{N, M}, 3, 1, true, true},         // past the end event
-  };
-  for (const auto& c : cases) {
-    song({c.track});
-    const auto was = used();
-    std::uint32_t p = c.index < 0 ? start[0] + 40 : pos(0, c.index);
-    EXPECT_EQ(c.open ? open_gap(p, c.n) : close_gap(p, c.n), c.refused ? 1 : 0) << c.track.size() << " " << c.index;
-    EXPECT_TRUE(!c.refused || used() == was);
-    expect_sound();
-  }
   song({{N}}, 17);  // at the end of track 18 only the end event moves
   ASSERT_EQ(open_gap(pos(17, 0), 3), 0);
   EXPECT_EQ(close_gap(pos(17, 1), 2), 0);
@@ -112,67 +97,63 @@ TEST(MeasureRefs, RenumberAndRelink) {
   EXPECT_EQ(refs_of(0, true), (Refs{44 + 4 * 998, 44}));
 }
 
-// Measures 1 = N N M, 2 = N N M, 3 = N N N M, 4 = N M, then references to 2, 3, 4.
-const Events FOUR = {N, N, M, N, N, M, N, N, N, M, N, M, same(2), same(3), same(4)};
+// A track as edits.txt writes it, up to the next "|".
+Events parse_events(std::istream& in) {
+  Events out;
+  for (std::string w; in >> w && w != "|";) {
+    const std::size_t star = w.find('*');
+    const char c = w[0];
+    const Event e = c == 'N' ? N : c == 'M' ? M : c == 'X' ? X : c == 'C' ? C : same(std::stoul(w.substr(1, star)));
+    out.insert(out.end(), star == std::string::npos ? 1 : std::stoul(w.substr(star + 1)), e);
+  }
+  return out;
+}
 
-// Measure ends and references put in or taken out: the references after them
-// renumbered, the measure number k and the position p moved. Refused edits
-// change nothing, not even k or p.
-TEST(MeasureEdits, InsertsDeletesAndRefusals) {
-  Events full(MAX_TRACK_EVENTS - 1, N);
-  full.push_back(same(3));
-  const struct {
-    char op;  // measure end, same-measure reference, delete
-    Events track;
-    int index, k;
-    Refs refs;  // the old references afterwards; refused when empty and k is 0
-    int new_k, grown;
-  } cases[] = {
-      {'m', FOUR, 7, 3, {2, 3, 5}, 4, 1},                                   // measure end inside measure 3
-      {'m', {N, same(1), N, M, same(3)}, 1, 1, {1, 3}, 1, 1},               // closes what the reference closes
-      {'s', FOUR, 6, 3, {2, 4, 5}, 3, 1},                                   // at the start of measure 3
-      {'s', FOUR, 7, 3, {2, 5, 6}, 4, 1},                                   // inside: head, new measure, tail
-      {'d', FOUR, 5, 2, {2, 2, 3}, 2, -1},                                  // measure end inside
-      {'d', {N, M, same(1), same(3)}, 1, 1, {1, 3}, 2, -1},                 // measure end before a reference
-      {'d', {N, M, same(1), N, M, same(3), same(4)}, 2, 2, {2, 3}, 2, -1},  // reference after a boundary
-      {'d', {N, same(1), N, M, N, M, same(1), same(2), same(3), same(4)}, 1, 2, {1, 1, 1, 2}, 1, -1},  // joins two
-      {'d', {N, N, same(1), same(3)}, 1, 1, {1, 3}, 2, -1},                                   // before a reference
-      {'d', {N, M, N, same(1), N, M, same(2), same(3), same(4)}, 2, 2, {1, 2, 2, 3}, 2, -1},  // a measure's only note
-      {'d', {N, X, C, C, C, N}, 1, 1, {}, 1, -4},  // exclusive with its continuations
-      {'s', full, 5, 2, {}, 0, 0},                 // a full track
-      {'m', full, 5, 2, {}, 0, 0},
-      {'d', {N, X, C, C, C, N}, 6, 2, {}, 0, 0},  // the end event
-      // Before a stray continuation: refused before any reference is renumbered.
-      {'d', {N, M, C, same(2)}, 1, 2, {}, 0, 0},
-      {'d', {N, M, same(1), C, same(3)}, 2, 2, {}, 0, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(1, c.op) + " at " + std::to_string(c.index));
-    song({c.track});
+// Each edit of edits.txt: refused edits change nothing, not even k or p; the
+// measure edits renumber the references after them and move k and p; a new
+// reference is to measure 1, linked to the first event.
+TEST(Edits, FromTheTable) {
+  std::ifstream file(std::filesystem::path(__FILE__).parent_path() / "edits.txt");
+  int rows = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    SCOPED_TRACE(line);
+    ++rows;
+    std::istringstream row(line.substr(0, line.find(" #")));
+    char op;
+    int index, n, new_k = 0, grown = 0;
+    std::string bar, w;
+    row >> op >> index >> n >> bar;
+    const Events track = parse_events(row);
+    bool refused = false;
+    Refs want;
+    while (row >> w && w != "/")
+      w == "refused" ? void(refused = true) : w == "ok" ? void() : want.push_back(std::stoul(w));
+    row >> new_k >> grown;
+    song({track});
     const auto was = used();
-    int k = c.k;
-    std::uint32_t p = pos(0, c.index);
-    const int r = c.op == 's' ? insert_same_measure(p, k) : c.op == 'm' ? insert_measure_end(p, k) : delete_event(p, k);
-    if (c.new_k == 0) {
+    int k = n;
+    std::uint32_t p = pos(0, index);
+    const int r = op == 'o'   ? open_gap(p, n)
+                  : op == 'c' ? close_gap(p, n)
+                  : op == 's' ? insert_same_measure(p, k)
+                  : op == 'm' ? insert_measure_end(p, k)
+                              : delete_event(p, k);
+    expect_sound();
+    if (refused) {
       EXPECT_EQ(r, 1);
-      EXPECT_TRUE(k == c.k && p == pos(0, c.index) && used() == was);
+      EXPECT_TRUE(k == n && p == pos(0, index) && used() == was);
       continue;
     }
     ASSERT_EQ(r, 0);
-    Refs refs = refs_of(0);
-    if (c.op == 's') {
-      EXPECT_EQ(events_of(0)[c.index], (Event{EV_SAME_MEASURE, 0, 44, 0}));
-      refs.erase(refs.begin() + std::count_if(c.track.begin(), c.track.begin() + c.index,
-                                              [](const Event& e) { return e.code == EV_SAME_MEASURE; }));
-    }
-    EXPECT_EQ(refs, c.refs);
-    EXPECT_EQ(k, c.new_k);
-    EXPECT_EQ(p, pos(0, c.index + (c.op == 'm')));
-    if (c.op == 'd') {
-      EXPECT_EQ(events_of(0).size(), c.track.size() + 1 + c.grown);
-    }
-    expect_sound();
+    if (op == 'o' || op == 'c') continue;
+    EXPECT_TRUE(op != 's' || events_of(0)[index] == (Event{EV_SAME_MEASURE, 0, 44, 0}));
+    EXPECT_EQ(refs_of(0), want);
+    EXPECT_EQ(k, new_k);
+    EXPECT_EQ(p, pos(0, index + (op == 'm')));
+    EXPECT_EQ(events_of(0).size(), track.size() + 1 + grown);
   }
+  EXPECT_EQ(rows, 24);
 }
 
 }  // namespace
