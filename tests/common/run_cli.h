@@ -1,4 +1,4 @@
-// Runs takto-cli and captures its output.
+// Runs takto-cli, or any shell command, and captures its output.
 #pragma once
 
 #include <sys/wait.h>
@@ -13,19 +13,20 @@ struct CliResult {
   std::string out, err;
 };
 
-inline CliResult run_cli(const std::string& args) {
+inline CliResult run_shell(const std::string& command) {
   TempDir scratch;
-  std::string err_file = scratch.file("stderr");
-  std::string cmd = std::string(TAKTO_CLI) + " " + args + " 2>" + err_file;
   CliResult r{-1, "", ""};
-  FILE* p = popen(cmd.c_str(), "r");
+  FILE* p = popen((command + " 2>" + scratch.file("stderr")).c_str(), "r");
   if (!p) return r;
   char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) r.out.append(buf, n);
   int st = pclose(p);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  std::vector<std::uint8_t> e = read_file(err_file);
-  r.err.assign(e.begin(), e.end());
+  r.err = file_text(scratch.file("stderr"));
   return r;
+}
+
+// BEFORE runs first in the same shell (a ulimit, say).
+inline CliResult run_cli(const std::string& args, const std::string& before = "") {
+  return run_shell(before + TAKTO_CLI + " " + args);
 }

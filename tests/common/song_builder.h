@@ -24,13 +24,7 @@ inline bool set_tracks(const std::vector<std::vector<Event>>& tracks) {
     std::memcpy(b, &heads[t * TRACK_HEAD_SIZE], TRACK_HEAD_SIZE);
     write16(b, static_cast<unsigned>(len));
     std::uint8_t* e = b + TRACK_HEAD_SIZE;
-    for (const Event& ev : events) {
-      e[0] = ev.code;
-      e[1] = ev.step;
-      e[2] = ev.byte2;
-      e[3] = ev.byte3;
-      e += 4;
-    }
+    for (const Event& ev : events) e[0] = ev.code, e[1] = ev.step, e[2] = ev.byte2, e[3] = ev.byte3, e += 4;
     std::memset(e, EV_END, 4);
     pos += len;
   }

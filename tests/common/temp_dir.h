@@ -31,3 +31,8 @@ inline std::vector<std::uint8_t> read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
+
+inline std::string file_text(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = read_file(path);
+  return std::string(bytes.begin(), bytes.end());
+}

@@ -1,10 +1,7 @@
-"""Compares two renders of one song by their loudness envelopes.
-
-usage: compare_audio.py OURS.wav PEER.wav
-Exits 1 when the renders disagree: the end of sound (where it falls 50 dB;
-a reverb tail's last dB may differ by a second) more than 50 ms apart, or the
-RMS envelopes (10 ms windows, the best of every lag within 60 ms) correlating
-below 0.99 overall or below 0.95 in an audible 2 s section."""
+"""compare_audio.py OURS.wav PEER.wav: two renders of one song, by their loudness
+envelopes. Exits 1 when the ends of sound (50 dB down: a reverb tail's last dB may
+differ by a second) are over 50 ms apart, or the RMS envelopes (10 ms windows, the
+best lag within 60 ms) correlate below 0.99 overall or 0.95 in an audible 2 s section."""
 import sys
 import wave
 

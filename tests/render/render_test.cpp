@@ -1,6 +1,7 @@
-// takto-cli render, run as a user runs it. Its audio is checked against the
-// fluidsynth program playing the same song's export-midi file: two players
-// agreeing shows that the timing and the messages reached the audio.
+// takto-cli render, run as a user runs it, and the synthesizer it plays. The
+// demo's audio is checked against the fluidsynth program playing the song's
+// export-midi file: two players agreeing shows that the timing and the
+// messages reached the audio.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <unistd.h>
@@ -8,118 +9,45 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <sstream>
 
-#include "common/run_cli.h"
-#include "common/song_builder.h"
-#include "host/host.h"
+#include "common/cli_case.h"
 #include "host/synth/synth.h"
 
 namespace {
 
-using Tracks = std::vector<std::vector<Event>>;
 const std::vector<std::uint8_t> KEEP = {'k', 'e', 'e', 'p'};
 #define NEED_SOUNDFONT \
   if (find_soundfont("").empty()) GTEST_SKIP() << "no General MIDI SoundFont is installed"
 
-std::string save(const TempDir& dir, const Tracks& tracks, const char* name = "song.sqf") {
-  new_song();
-  EXPECT_TRUE(set_tracks(tracks));
-  set_file_name(dir.file(name).c_str());
-  EXPECT_EQ(save_song(), 0);
-  return dir.file(name);
-}
-
-// The demo song: GS exclusives, programs, controllers, pitch bend, tempo
-// changes, repeats and drums.
-const std::string DEMO = TAKTO_SOURCE_DIR "/examples/demo.sqf";
-
-TEST(Render, AgreesWithTheFluidSynthProgram) {
-  if (access("/usr/bin/fluidsynth", X_OK) != 0) GTEST_SKIP() << "the fluidsynth program is not installed";
-  if (std::system("/usr/bin/python3 -c 'import numpy' 2>/dev/null") != 0) GTEST_SKIP() << "no python3-numpy";
-  NEED_SOUNDFONT;
-  TempDir dir;
-  const std::string song = DEMO, ours = dir.file("ours.wav"), peer = dir.file("peer.wav");
-  CliResult c = run_cli("render " + song + " " + ours);
-  ASSERT_EQ(c.status, 0) << c.err;
-  EXPECT_EQ(c.err, "");  // no progress bar when stderr is no terminal
-  ASSERT_EQ(run_cli("export-midi " + song + " " + dir.file("song.mid")).status, 0);
-  const std::string run_peer = "/usr/bin/fluidsynth -ni -F " + peer + " -r 44100 -o synth.device-id=16 " +
-                               find_soundfont("") + " " + dir.file("song.mid") + " >/dev/null 2>&1";
-  ASSERT_EQ(std::system(run_peer.c_str()), 0) << run_peer;
-  const std::string compare = "/usr/bin/python3 " TAKTO_SOURCE_DIR "/tests/render/compare_audio.py " + ours + " " +
-                              peer + " >" + dir.file("said");
-  const int status = std::system(compare.c_str());
-  const std::vector<std::uint8_t> said = read_file(dir.file("said"));
-  EXPECT_EQ(status, 0) << std::string(said.begin(), said.end());
-}
-
-// A written file's first bytes, format and samples, as libsndfile reads them.
+// A written file's first bytes, format and samples as libsndfile reads them,
+// and what the render said.
 struct Audio {
-  std::string magic;
+  std::string magic, said;
   SF_INFO info{};
   std::vector<short> samples;
 };
 
-Audio read_audio(const std::string& path) {
-  const std::vector<std::uint8_t> f = read_file(path);
-  Audio a;
-  a.magic.assign(f.begin(), f.begin() + std::min<std::size_t>(4, f.size()));
-  SNDFILE* s = sf_open(path.c_str(), SFM_READ, &a.info);
+Audio render(const std::string& song, const std::string& out, const std::string& args = "") {
+  const CliResult c = run_cli("render " + song + " " + out + args);
+  EXPECT_EQ(c.status, 0) << args << ": " << c.err;
+  Audio a{file_text(out).substr(0, 4), c.err, {}, {}};
+  SNDFILE* s = sf_open(out.c_str(), SFM_READ, &a.info);
   if (s == nullptr) return a;
   a.samples.resize(static_cast<std::size_t>(a.info.frames * a.info.channels));
-  EXPECT_EQ(sf_readf_short(s, a.samples.data(), a.info.frames), a.info.frames) << path;
+  EXPECT_EQ(sf_readf_short(s, a.samples.data(), a.info.frames), a.info.frames) << out;
   sf_close(s);
   return a;
 }
 
-TEST(Render, FormatsAndTheTail) {
+// The demo song has GS exclusives, programs, controllers, pitch bend, tempo
+// changes, repeats and drums. --gain scales its default render, --normalize
+// puts the peak at -1 dBFS, and samples that clip are counted in one line.
+TEST(Render, DemoLevelsAndThePeer) {
   NEED_SOUNDFONT;
   TempDir dir;
-  // One quarter note (500 ms at 120); an organ held by the sustain pedal never falls silent.
-  const std::string note = save(dir, {{{60, 48, 48, 100}}}, "note.sqf");
-  const std::string held =
-      save(dir, {{{EV_PROGRAM, 0, 16, 0}, {EV_CONTROL, 0, 64, 127}, {60, 48, 48, 100}}}, "held.sqf");
-  const struct {
-    std::string song, out, args, magic;
-    int rate;
-    long long min_ms, max_ms;
-  } rows[] = {{note, "a.wav", "", "RIFF", 44100, 600, 6000},
-              {note, "a.WAV", " --rate 22050", "RIFF", 22050, 600, 6000},
-              {held, "h.wav", "", "RIFF", 44100, 10500, 10502},  // the 10 s limit after the last message
-              {note, "a.flac", "", "fLaC", 44100, 0, 0},
-              {note, "a.ogg", "", "OggS", 44100, 0, 0}};
-  long long wav_frames = 0;
-  for (const auto& r : rows) {
-    ASSERT_EQ(run_cli("render " + r.song + " " + dir.file(r.out) + r.args).status, 0) << r.out;
-    const Audio a = read_audio(dir.file(r.out));
-    EXPECT_EQ(a.magic + " " + std::to_string(a.info.samplerate) + " " + std::to_string(a.info.channels),
-              r.magic + " " + std::to_string(r.rate) + " 2");
-    EXPECT_TRUE(std::any_of(a.samples.begin(), a.samples.end(), [](short v) { return v != 0; })) << r.out;
-    if (r.magic != "RIFF") {  // compressed: as long as the WAV
-      EXPECT_NEAR(static_cast<double>(a.info.frames), static_cast<double>(wav_frames), 4410) << r.out;
-      continue;
-    }
-    EXPECT_EQ(a.info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16) << r.out;
-    if (r.out == "a.wav") wav_frames = a.info.frames;
-    const long long ms = a.info.frames * 1000 / r.rate;
-    EXPECT_TRUE(ms >= r.min_ms && ms <= r.max_ms) << r.out << ": " << ms;
-    if (r.song != note) continue;
-    // The file ends with 100 ms of silence after the sound.
-    std::size_t last = a.samples.size();
-    while (last > 0 && a.samples[last - 1] == 0) --last;
-    EXPECT_EQ(static_cast<long long>(a.samples.size() - last) / 2 * 1000 / r.rate, 100) << r.out;
-  }
-}
-
-// --gain scales the default render, --normalize puts its peak at -1 dBFS, and
-// samples that clip are counted in one line.
-TEST(Render, GainAndNormalize) {
-  NEED_SOUNDFONT;
-  TempDir dir;
-  const std::string song = DEMO;
-  ASSERT_EQ(run_cli("render " + song + " " + dir.file("plain.wav")).status, 0);
-  const Audio plain = read_audio(dir.file("plain.wav"));
+  const std::string demo = TAKTO_SOURCE_DIR "/examples/demo.sqf", ours = dir.file("ours.wav");
+  const Audio plain = render(demo, ours);
+  EXPECT_EQ(plain.said, "");  // no progress bar when stderr is no terminal
   auto peak = [](const Audio& a) {
     const auto [low, high] = std::minmax_element(a.samples.begin(), a.samples.end());
     return std::max(-*low, +*high);
@@ -130,19 +58,17 @@ TEST(Render, GainAndNormalize) {
   } rows[] = {
       {" --gain 6", 1.99526}, {" --gain -12.5", 0.237137}, {" --normalize", 29204.0 / peak(plain)}, {" --gain 40", 0}};
   for (const auto& r : rows) {
-    CliResult c = run_cli("render " + song + " " + dir.file("out.flac") + r.args);
-    ASSERT_EQ(c.status, 0) << r.args << ": " << c.err;
-    const Audio a = read_audio(dir.file("out.flac"));
+    const Audio a = render(demo, dir.file("out.flac"), r.args);
     if (r.factor == 0) {  // counted once, no more than the samples at full scale
-      const long long full = std::count_if(a.samples.begin(), a.samples.end(), [](short v) { return v == 32767; }) +
+      const long long full = std::count(a.samples.begin(), a.samples.end(), 32767) +
                              std::count(a.samples.begin(), a.samples.end(), -32767);
-      const long long said = std::atoll(c.err.c_str());
+      const long long said = std::atoll(a.said.c_str());
       EXPECT_TRUE(said > full * 0.99 && said <= full) << said << " of " << full;
-      EXPECT_EQ(c.err, std::to_string(said) +
-                           " samples clipped at --gain +40.0 dB: a lower --gain, or --normalize, keeps them whole\n");
+      EXPECT_EQ(a.said, std::to_string(said) +
+                            " samples clipped at --gain +40.0 dB: a lower --gain, or --normalize, keeps them whole\n");
       continue;
     }
-    EXPECT_EQ(c.err, "") << r.args;
+    EXPECT_EQ(a.said, "") << r.args;
     // The tail ends after 100 ms that are silent at the file's level.
     EXPECT_TRUE(r.args != " --normalize" || a.samples.size() == plain.samples.size());
     double worst = 0;
@@ -151,11 +77,24 @@ TEST(Render, GainAndNormalize) {
     EXPECT_LE(worst, r.factor / 2 + 2) << r.args;  // the plain render's rounding, scaled
     EXPECT_TRUE(r.args != " --normalize" || std::abs(peak(a) - 29204) <= 1) << peak(a);  // -1 dBFS of 32767
   }
+  if (access("/usr/bin/fluidsynth", X_OK) != 0) GTEST_SKIP() << "the fluidsynth program is not installed";
+  if (std::system("/usr/bin/python3 -c 'import numpy' 2>/dev/null") != 0) GTEST_SKIP() << "no python3-numpy";
+  const std::string mid = dir.file("song.mid"), peer = dir.file("peer.wav");
+  ASSERT_EQ(run_cli("export-midi " + demo + " " + mid).status, 0);
+  const CliResult p = run_shell("/usr/bin/fluidsynth -ni -F " + peer + " -r 44100 -o synth.device-id=16 " +
+                                find_soundfont("") + " " + mid + " >/dev/null");
+  ASSERT_EQ(p.status, 0) << p.err;
+  const CliResult c =
+      run_shell("/usr/bin/python3 " TAKTO_SOURCE_DIR "/tests/render/compare_audio.py " + ours + " " + peer);
+  EXPECT_EQ(c.status, 0) << c.out << c.err;
 }
 
-// Each note starts in the synthesizer's first 64-frame block at or after the
-// frame where its millisecond begins (FluidSynth takes events per block).
-TEST(Render, NotesLandOnTheirMillisecond) {
+// Every format holds the sound; a note's file ends 100 ms after it, and an
+// organ held by the sustain pedal never falls silent and stops 10 s after the
+// last message. Each
+// note starts in the synthesizer's first 64-frame block at or after the frame
+// where its millisecond begins (FluidSynth takes events per block).
+TEST(Render, FormatsOnsetsAndTheTail) {
   NEED_SOUNDFONT;
   TempDir dir;
   std::vector<Event> notes;  // short notes, each followed by silence
@@ -163,19 +102,42 @@ TEST(Render, NotesLandOnTheirMillisecond) {
     notes.insert(notes.end(), {{EV_TEMPO, 0, static_cast<std::uint8_t>(40 + 9 * i), 0},
                                {static_cast<std::uint8_t>(60 + i), 3, 1, 120},
                                {0, 250, 0, 0}});
-  const std::string song = save(dir, {notes});
-  std::vector<long long> starts;  // ms of each note-on, from the trace
-  std::istringstream trace(run_cli("trace " + song).out);
-  for (std::string line; std::getline(trace, line);) {
-    long long ms = 0;
-    unsigned status = 0, velocity = 0;
-    if (std::sscanf(line.c_str(), "%lld %*d %x %*x %x", &ms, &status, &velocity) == 3 && status == 0x90 && velocity > 0)
-      starts.push_back(ms);
-  }
+  const std::string song = save_tracks(dir, {notes}, "notes.sqf");
+  const std::string note = save_tracks(dir, {{{60, 48, 48, 100}}}, "note.sqf"),
+                    held = save_tracks(dir, {{{EV_PROGRAM, 0, 16, 0}, {EV_CONTROL, 0, 64, 127}, {60, 48, 48, 100}}},
+                                       "held.sqf");
+  const std::vector<long long> starts = note_on_ms(run_cli("trace " + song).out);
   ASSERT_EQ(starts.size(), 4u);
-  for (const unsigned rate : {48000u, 22050u}) {
-    ASSERT_EQ(run_cli("render " + song + " " + dir.file("t.wav") + " --rate " + std::to_string(rate)).status, 0);
-    const Audio a = read_audio(dir.file("t.wav"));
+  const struct {
+    std::string song, out, args, want;  // magic, rate, channels
+  } rows[] = {{song, "a.wav", " --rate 48000", "RIFF 48000 2"},
+              {song, "a.WAV", " --rate 22050", "RIFF 22050 2"},
+              {song, "a.flac", "", "fLaC 44100 2"},
+              {song, "a.ogg", "", "OggS 44100 2"},
+              {note, "n.wav", "", "RIFF 44100 2"},
+              {held, "h.wav", "", "RIFF 44100 2"}};
+  long long wav_ms = 0;
+  for (const auto& r : rows) {
+    const Audio a = render(r.song, dir.file(r.out), r.args);
+    const long long rate = a.info.samplerate, ms = a.info.frames * 1000 / std::max(rate, 1LL);
+    EXPECT_EQ(a.magic + " " + std::to_string(rate) + " " + std::to_string(a.info.channels), r.want);
+    EXPECT_TRUE(std::any_of(a.samples.begin(), a.samples.end(), [](short v) { return v != 0; })) << r.out;
+    EXPECT_TRUE(a.magic != "RIFF" || (a.info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16) << r.out;
+    if (r.song == held) {
+      EXPECT_TRUE(ms >= 10500 && ms <= 10502) << ms;  // the 10 s limit after the last message
+      continue;
+    }
+    if (a.magic == "OggS") {  // lossy: as long as the others
+      EXPECT_NEAR(ms, wav_ms, 100);
+      continue;
+    }
+    std::size_t last = a.samples.size();
+    while (last > 0 && a.samples[last - 1] == 0) --last;
+    if (r.song == note) {
+      EXPECT_EQ(static_cast<long long>(a.samples.size() - last) / 2 * 1000 / rate, 100) << r.out;
+      continue;
+    }
+    wav_ms = ms;
     std::vector<long long> onsets;  // first sounding frame after at least 0.5 s of zeros
     long long zeros = rate;
     for (std::size_t f = 0; f < a.samples.size() / 2; ++f) {
@@ -183,7 +145,7 @@ TEST(Render, NotesLandOnTheirMillisecond) {
       if (sound && zeros >= rate / 2) onsets.push_back(static_cast<long long>(f));
       zeros = sound ? 0 : zeros + 1;
     }
-    ASSERT_EQ(onsets.size(), starts.size()) << rate;
+    ASSERT_EQ(onsets.size(), starts.size()) << r.out;
     for (std::size_t i = 0; i < starts.size(); ++i) {
       const long long late = onsets[i] - (starts[i] * rate / 1000 + 63) / 64 * 64;
       EXPECT_TRUE(late >= 0 && late < 16) << rate << " Hz, note at " << starts[i] << " ms: " << late;
@@ -193,34 +155,34 @@ TEST(Render, NotesLandOnTheirMillisecond) {
 
 TEST(Render, RefusalsLeaveTheOutputAlone) {
   TempDir dir;
-  const std::string song = save(dir, {{{60, 12, 12, 100}}}), out = dir.file("out.wav"),
-                    usage = "usage: takto-cli render";
-  write_file(dir.file("junk.sqf"), std::vector<std::uint8_t>(40, 'x'));
-  const struct {
-    std::string args;
-    int status;
-    std::string err;
-  } rows[] = {{song + " " + out + " --soundfont /none/x.sf2", 1, "No SoundFont found. Looked for:\n  /none/x.sf2\n"},
-              {dir.file("junk.sqf") + " " + out, 1, "Not SQF format file"},
-              {song + " " + dir.file("out.mp3"), 2, "Unknown audio file type"},
-              {song + " " + dir.file("out"), 2, "Unknown audio file type"},
-              {song + " " + out + " --rate 1000", 1, "8000-96000 Hz"},
-              {song + " " + out + " --soundfont " + dir.file("junk.sqf"), 1, "cannot load the SoundFont"},
-              {song + " /nonexistent-dir/out.wav", 1, "Cannot write /nonexistent-dir/out.wav"},
-              {song + " " + out + " --rate x", 2, usage},
-              {song + " " + out + " --track 19", 2, usage},
-              {song + " " + out + " --soundfont", 2, usage},
-              {song + " " + out + " --gain 41", 2, "--gain must be a level in dB from -40 to 40, not '41'"},
-              {song + " " + out + " --gain 3 --normalize", 2, "--gain and --normalize do not go together"},
-              {song, 2, usage}};
-  for (const auto& r : rows) {
+  const std::string song = save_tracks(dir, {{{60, 12, 12, 100}}}), out = dir.file("out.wav"), to = song + " " + out,
+                    junk = dir.file("junk.sqf"), mp3 = dir.file("out.mp3"),
+                    usage = "usage: takto-cli render SONG.sqf OUT.wav [--soundfont PATH]...";
+  write_file(junk, std::vector<std::uint8_t>(40, 'x'));
+  for (const CliCase& c : std::vector<CliCase>{
+           {to + " --soundfont /none/x.sf2", 1, "",
+            "No SoundFont found. Looked for:\n  /none/x.sf2\nGive the path of an existing .sf2 file.\n"},
+           {junk + " " + out, 1, "", "Not SQF format file\n"},
+           {song + " " + mp3, 2, "", "Unknown audio file type: " + mp3 + " (use .wav, .flac or .ogg)\n"},
+           {song + " " + dir.file("out"), 2, "",
+            "Unknown audio file type: " + dir.file("out") + " (use .wav, .flac or .ogg)\n"},
+           {to + " --rate 1000", 1, "", "Cannot start the synthesizer: sample rate 1000 Hz is outside 8000-96000 Hz\n"},
+           {to + " --soundfont " + junk, 1, "",
+            "Cannot start the synthesizer: cannot load the SoundFont " + junk + "\n..."},
+           {song + " /nonexistent-dir/out.wav", 1, "",
+            "Cannot write /nonexistent-dir/out.wav: No such file or directory\n"},
+           {to + " --rate x", 2, "", usage},
+           {to + " --track 19", 2, "", usage},
+           {to + " --soundfont", 2, "", usage},
+           {to + " --gain 41", 2, "", "--gain must be a level in dB from -40 to 40, not '41'\n"},
+           {to + " --gain 3 --normalize", 2, "",
+            "--gain and --normalize do not go together: --normalize sets the level itself\n"},
+           {song, 2, "", usage}}) {
     write_file(out, KEEP);
-    CliResult c = run_cli("render " + r.args);
-    EXPECT_EQ(c.status, r.status) << r.args;
-    EXPECT_NE(c.err.find(r.err), std::string::npos) << r.args << ": " << c.err;
-    EXPECT_EQ(read_file(out), KEEP) << r.args;
+    expect_cli({"render " + c.args, c.status, c.out, c.err});
+    EXPECT_EQ(read_file(out), KEEP) << c.args;
   }
-  EXPECT_FALSE(std::filesystem::exists(dir.file("out.mp3")));
+  EXPECT_FALSE(std::filesystem::exists(mp3));
 }
 
 // Ctrl-C once the output is being written leaves it as it was; on a terminal
@@ -228,25 +190,95 @@ TEST(Render, RefusalsLeaveTheOutputAlone) {
 TEST(Render, InterruptedAndOnATerminal) {
   NEED_SOUNDFONT;
   TempDir dir;
-  const std::string song = save(dir, {std::vector<Event>(460, Event{60, 255, 100, 100})}), out = dir.file("out.wav");
+  const std::string song = save_tracks(dir, {std::vector<Event>(460, Event{60, 255, 100, 100})}),
+                    out = dir.file("out.wav");
   write_file(out, KEEP);
-  const int status = std::system((std::string(TAKTO_CLI) + " render " + song + " " + out + " 2>" + dir.file("err") +
-                                  " & for i in $(seq 400); do ls " + dir.file("*.tmp") +
-                                  " >/dev/null 2>&1 && break; sleep 0.05; done; kill -INT $!; wait $!")
-                                     .c_str());
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-  const std::vector<std::uint8_t> said = read_file(dir.file("err"));
-  EXPECT_NE(std::string(said.begin(), said.end()).find("Interrupted: " + out + " left as it was"), std::string::npos);
+  const CliResult c = run_cli("render " + song + " " + out + " 2>&1 & for i in $(seq 400); do ls " + dir.file("*.tmp") +
+                              " >/dev/null 2>&1 && break; sleep 0.05; done; kill -INT $!; wait $!");
+  EXPECT_EQ(c.status, 1);
+  EXPECT_NE(c.out.find("Interrupted: " + out + " left as it was\n"), std::string::npos) << c.out;
   EXPECT_EQ(read_file(out), KEEP);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 3) << "song, out.wav, err";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 2) << "the song and out.wav alone";
   if (access("/usr/bin/script", X_OK) != 0) GTEST_SKIP() << "script (util-linux) is needed for a terminal";
-  const std::string cmd = "/usr/bin/script -qec '" + std::string(TAKTO_CLI) + " render " +
-                          save(dir, {{{60, 96, 96, 100}}}) + " " + out + "' /dev/null >" + dir.file("tty");
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
-  const std::vector<std::uint8_t> tty = read_file(dir.file("tty"));
-  const std::string seen(tty.begin(), tty.end());
+  const CliResult tty = run_shell("/usr/bin/script -qec '" + std::string(TAKTO_CLI) + " render " +
+                                  save_tracks(dir, {{{60, 96, 96, 100}}}) + " " + out + "' /dev/null");
+  EXPECT_EQ(tty.status, 0);
   for (const char* part : {"[##############################]", "1.0 / 1.0 s", "x real time"})
-    EXPECT_NE(seen.find(part), std::string::npos) << part << " in " << seen;
+    EXPECT_NE(tty.out.find(part), std::string::npos) << part << " in " << tty.out;
+}
+
+struct Timed {
+  int ms;
+  std::vector<std::uint8_t> bytes;
+};
+
+// A fresh synthesizer gets the messages at their times; 1.5 s of its audio.
+std::vector<std::int16_t> synth_audio(const std::vector<Timed>& messages) {
+  constexpr int RATE = 22050;
+  std::string why;
+  EXPECT_TRUE(synth_open(find_soundfont(""), RATE, &why, true)) << why;
+  std::vector<std::int16_t> out(2 * RATE * 3 / 2);
+  int done = 0;
+  auto render_to = [&](int frame) { synth_render(out.data() + 2 * done, frame - done), done = frame; };
+  for (const Timed& m : messages) {
+    render_to(m.ms * RATE / 1000);
+    std::uint32_t word = 0;
+    for (std::size_t i = 0; i < m.bytes.size() && i < 4; ++i) word |= std::uint32_t{m.bytes[i]} << (8 * i);
+    m.bytes[0] == 0xF0 ? synth_long(m.bytes.data(), m.bytes.size()) : synth_short(word);
+  }
+  render_to(RATE * 3 / 2);
+  synth_close();
+  return out;
+}
+
+// The built-in synthesizer takes messages as a MIDI device gets them: two
+// message lists that a device treats alike render the same samples, and two
+// it treats differently do not.
+TEST(Synth, MessagesAsADeviceGetsThem) {
+  NEED_SOUNDFONT;
+  const std::vector<std::uint8_t> organ = {0xC0, 16}, on = {0x90, 0x3C, 0x64};
+  // GS: part 1 (channel 0) becomes a drum part; device id 10 is 16.
+  const std::vector<std::uint8_t> drums = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x11, 0x15, 0x02, 0x18, 0xF7};
+  std::vector<std::uint8_t> drums_other_id = drums, drums_high_byte = drums;
+  drums_other_id[2] = 0x11;
+  drums_high_byte[7] = 0x95;  // cut to 15, as an exported file holds it
+  const Timed O{0, organ}, N{10, on}, D{10, {0x90, 38, 100}};
+  const std::vector<Timed> held = {O, N};
+  const struct {
+    std::vector<Timed> a, b;
+    bool same;
+    const char* what;
+  } rows[] = {
+      {{O, N, {500, {0x90, 0x3C, 0x00}}}, {O, N, {500, {0x80, 0x3C, 0x00}}}, true, "velocity 0 is a note-off"},
+      {{O, N, {500, {0x90, 0x3C, 0x00}}}, held, false, "the note-off is heard"},
+      {{O, {10, {0x90, 0xBC, 0xE4}}}, held, true, "data bytes above 7F are cut to 7 bits"},
+      {{O, {10, {0x3C, 0x64}}, {10, {0xF8}}, {10, {0xF0, 0x41}}, {10, {0x41, 0x10, 0xF7}}, N},
+       held,
+       true,
+       "no status byte, a real-time byte and broken exclusives do nothing"},
+      {{{0, drums}, D}, {D}, false, "a GS part exclusive for device 16 is taken"},
+      {{{0, drums_other_id}, D}, {D}, true, "other devices' exclusives are not"},
+      {{{0, drums_high_byte}, D}, {{0, drums}, D}, true, "exclusive data above 7F is cut to 7 bits"},
+      {{O, N, {400, {0xE0, 0x00, 0x60}}}, held, false, "pitch bend"},
+      {{O, N, {400, {0xB0, 0x07, 0x20}}}, held, false, "control change"},
+  };
+  for (const auto& r : rows) {
+    const std::vector<std::int16_t> a = synth_audio(r.a), b = synth_audio(r.b);
+    EXPECT_EQ(a == b, r.same) << r.what;
+    EXPECT_TRUE(std::any_of(a.begin(), a.end(), [](std::int16_t v) { return v != 0; })) << r.what;
+  }
+}
+
+// Closed, as a SoundFont it cannot load leaves it, it takes messages and
+// renders silence.
+TEST(Synth, TheClosedSynthesizer) {
+  EXPECT_FALSE(synth_open("/none/x.sf2", 44100, nullptr));
+  EXPECT_FALSE(synth_is_open());
+  synth_short(0x643C90);
+  std::vector<std::int16_t> out(256, 7);
+  synth_render(out.data(), 128);
+  EXPECT_EQ(out, std::vector<std::int16_t>(256, 0));
+  EXPECT_EQ(synth_last_peak(), 0);
 }
 
 }  // namespace
