@@ -20,8 +20,8 @@
 namespace {
 
 // Short names for the keys the tables below type.
-constexpr int CTRL_K = KEY_CTRL_K, RET = KEY_RETURN, INS = KEY_INS, PGUP = KEY_PAGE_UP, ESC = KEY_ESC, UP = KEY_UP,
-              DOWN = KEY_DOWN, SPACE = KEY_SPACE, SHIFT = KEY_SHIFT_BIT;
+constexpr int RET = KEY_RETURN, INS = KEY_INS, PGUP = KEY_PAGE_UP, ESC = KEY_ESC, UP = KEY_UP, DOWN = KEY_DOWN,
+              SPACE = KEY_SPACE, SHIFT = KEY_SHIFT_BIT;
 const Event N{60, 48, 40, 100}, M{EV_MEASURE_END, 0, 0, 0};
 
 void song(const std::vector<std::vector<Event>>& tracks, int track = 0) {
