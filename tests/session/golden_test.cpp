@@ -105,10 +105,6 @@ bool make_song(const std::string& song, const std::string& path) {
   return made && save_song() == 0;
 }
 
-std::string read_text(const std::string& path) {
-  std::vector<std::uint8_t> bytes = read_file(path);
-  return std::string(bytes.begin(), bytes.end());
-}
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -136,7 +132,7 @@ Played play(const std::string& song, const std::string& options, const std::stri
   const CliResult r = run_cli("session " + file + options + " --keys " + arg + " --screen " + dir.file("end.txt") +
                               " --trace " + dir.file("t"));
   EXPECT_EQ(r.status, 0) << keys << ": " << r.err;
-  return {read_text(dir.file(script != keys ? "x.txt" : "end.txt")), lines_of(read_text(dir.file("t")))};
+  return {file_text(dir.file(script != keys ? "x.txt" : "end.txt")), lines_of(file_text(dir.file("t")))};
 }
 
 std::string trim(const std::string& s) {
@@ -171,7 +167,7 @@ TEST(Sessions, ShowTheirScreens) {
     if (expect == "=") {
       const std::string golden = SOURCE + "/tests/golden/" + f[0] + ".txt";
       if (update) write_file(golden, std::vector<std::uint8_t>(r.screen.begin(), r.screen.end()));
-      EXPECT_EQ(r.screen, read_text(golden)) << f[0] << ": differs from " << golden;
+      EXPECT_EQ(r.screen, file_text(golden)) << f[0] << ": differs from " << golden;
     } else if (expect.rfind("sends ", 0) == 0 || expect.rfind("never ", 0) == 0) {
       const std::vector<std::string> sent = sent_from(r, 0);
       EXPECT_EQ(std::count(sent.begin(), sent.end(), expect.substr(7, expect.size() - 8)), expect[0] == 's') << f[0];

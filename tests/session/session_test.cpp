@@ -149,10 +149,10 @@ TEST(Session, AlertsArePrintedInUtf8) {
   EXPECT_EQ(sjis_to_utf8("a\x81\x82\xFF\x81"), "a\xE2\x89\xA0??");  // "a≠" and two bytes that decode to nothing
 }
 
-// The dump: rows decoded from code page 932, a pair once from its lead cell,
-// NUL as a space and "?" for what does not decode or would break the lines;
-// then the attributes in hex and the cursor.
-TEST(ScreenDump, RowsAttributesAndCursor) {
+// The dump's rows decoded from code page 932: a pair once from its lead cell,
+// NUL as a space and "?" for what does not decode or would break the lines.
+// (The goldens hold its attribute rows and cursor line.)
+TEST(ScreenDump, RowsDecodeAsCodePage932) {
   init_text_screen();
   print_at(0, 0, "A\x8A\xBF\x62\xB1", 7);      // "A漢bｱ"
   print_at(10, 0, "\x01\x7F\x80\xA0\xFD", 6);  // a control byte, DEL, and bytes no character has
@@ -160,21 +160,10 @@ TEST(ScreenDump, RowsAttributesAndCursor) {
   print_at(30, 0, "\x82\xA0", 5);              // "あ", then its lead covered
   print_at(30, 0, "y", 5);
   print_at(79, 1, "\x8A\xBF", 7);  // a pair across rows is two lone bytes
-  set_cursor(4, 2);
-  const std::string d = screen_dump();
-  std::vector<std::string> lines;
-  for (std::size_t at = 0, nl; (nl = d.find('\n', at)) != std::string::npos; at = nl + 1)
-    lines.push_back(d.substr(at, nl - at));
-  ASSERT_EQ(lines.size(), 52u);
+  std::istringstream dump(screen_dump());
+  std::vector<std::string> lines(3);
+  for (std::string& line : lines) std::getline(dump, line);
   EXPECT_EQ(lines[0], "A\xE6\xBC\xA2\x62\xEF\xBD\xB1     ?????     x?        y?" + std::string(48, ' '));
   EXPECT_EQ(lines[1], std::string(79, ' ') + "?");
   EXPECT_EQ(lines[2], "\xEF\xBD\xBF" + std::string(79, ' '));  // the lone trail byte 0xBF alone is "ｿ"
-  EXPECT_EQ(lines[25], "--");
-  EXPECT_EQ(lines[26].substr(0, 12), "070727070700");
-  EXPECT_EQ(lines[26].substr(60, 6), "052500");
-  EXPECT_EQ(lines[27].substr(158), "07");
-  EXPECT_EQ(lines[28].substr(0, 4), "2700");
-  EXPECT_EQ(lines[51], "cursor 4 2");
-  set_cursor(-1, 0);
-  EXPECT_EQ(screen_dump().substr(d.size() - 11), "cursor -1\n");
 }
