@@ -14,11 +14,8 @@ namespace {
 // A track's events but the end, as "code,step,byte2,byte3" separated by blanks.
 std::string track_text(int t) {
   std::string out;
-  for (std::uint32_t p = first_event(t); p + 4 < track_end(t); p += 4) {
-    const std::uint8_t* e = image() + p;
-    out += (out.empty() ? "" : " ") + std::to_string(e[0]) + "," + std::to_string(e[1]) + "," + std::to_string(e[2]) +
-           "," + std::to_string(e[3]);
-  }
+  for (std::uint32_t p = first_event(t); p + 4 < track_end(t); p += 4)
+    for (int i = 0; i < 4; ++i) out += (i ? "," : out.empty() ? "" : " ") + std::to_string(image()[p + i]);
   return out;
 }
 
