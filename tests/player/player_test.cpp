@@ -47,15 +47,6 @@ std::string hex(const Bytes& bytes) {
 // Every message is recorded with the player's tick and track.
 const bool stamped = (headless_set_midi_stamp([] { return MidiStamp{tick.load(), work_track}; }), true);
 
-// The command prompt's play start. As takto-cli trace does: a timer call while
-// stopped puts the schedule at the clock, then the play, 1 ms a call.
-void start(int track = 0, std::uint32_t offset = at(0)) {
-  player_reset();
-  current_track = track;
-  screen_mode.store(MODE_COMMAND);
-  on_timer();
-  start_play(offset, MODE_PLAY_MONITOR);
-}
 void run_ms(int ms) {
   while (ms-- > 0) headless_advance_clock(1), on_timer();
 }
@@ -89,12 +80,18 @@ struct Play {
   bool after_start = false;
 };
 
+// The command prompt's play start. As takto-cli trace does: a timer call while
+// stopped puts the schedule at the clock, then the play, 1 ms a call.
 std::string play(const Play& p) {
   new_song();
   EXPECT_TRUE(set_tracks(p.tracks));
   headless_clear_midi();
   if (p.setup && !p.after_start) p.setup();
-  start(p.track, p.offset);
+  player_reset();
+  current_track = p.track;
+  screen_mode.store(MODE_COMMAND);
+  on_timer();
+  start_play(p.offset, MODE_PLAY_MONITOR);
   if (p.setup && p.after_start) p.setup();
   run_to_tick(p.until);
   return sent();
@@ -165,7 +162,7 @@ TEST(Plays, FromTheTable) {
   for (PlayCase c : plays) {
     SCOPED_TRACE(c.what);
     c.play.setup = [&c] {
-      for (auto [t, offset, v] : c.writes) image()[(t < 0 ? 0 : ::start[t]) + offset] = std::uint8_t(v);
+      for (auto [t, offset, v] : c.writes) image()[(t < 0 ? 0 : start[t]) + offset] = std::uint8_t(v);
       selected_steps.store(0);
     };
     EXPECT_EQ(play(c.play), c.want);
@@ -280,7 +277,7 @@ TEST(Start, StartEventPlaysOnTheClocksFirstTick) {
   };
   std::string whole = tick_of_62(play({song, 40}));
   EXPECT_EQ(tick_of_62(play({song, 40, {}, 0, at(7)})), whole);
-  new_song(), set_tracks(song), start(0, at(7));
+  play({song, 0, {}, 0, at(7)});
   EXPECT_EQ(std::to_string(tick.load() + 1), whole) << "the clock's first tick";
 }
 
