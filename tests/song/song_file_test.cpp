@@ -154,7 +154,26 @@ TEST_F(SongFile, RefusedLoadsAndNamesOfNoRegularFile) {
   if (!devices) GTEST_SKIP() << "mknod is not permitted here: device targets untested";
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Windows has no size limit or folder permissions to set; a read-only file
+// must stay, although renaming over it would succeed.
+TEST_F(SongFile, ReadOnlyFileStays) {
+  Bytes old(3000, 'o');
+  make_full_song();
+  write_file(dir.file("song.sqf"), old);
+  fs::permissions(dir.file("song.sqf"), fs::perms::owner_read);
+  // Wine run as root writes read-only files; Windows does not.
+  if (std::FILE* f = host_open_file(dir.file("song.sqf").c_str(), "r+b")) {
+    std::fclose(f);
+    GTEST_SKIP() << "this system lets the process write a read-only file";
+  }
+  EXPECT_EQ(save(dir.file("song.sqf")), 1);
+  EXPECT_EQ(alert(), "File save failed");
+  EXPECT_EQ(read_file(dir.file("song.sqf")), old);
+  EXPECT_EQ(entries(), 1u);
+  fs::permissions(dir.file("song.sqf"), fs::perms::all);
+}
+#else
 // Runs f with the effective user nobody when the test runs as root, for whom
 // permissions do not bind.
 template <class F>
@@ -211,30 +230,9 @@ TEST_F(SongFile, FailedSavesAndReadOnlyFolders) {
   fs::permissions(dir.path, fs::perms::all);
   std::signal(SIGXFSZ, handler);
 }
-#endif
 
-#ifdef _WIN32
-// Windows has no size limit or folder permissions to set; a read-only file
-// must stay, although renaming over it would succeed.
-TEST_F(SongFile, ReadOnlyFileStays) {
-  Bytes old(3000, 'o');
-  make_full_song();
-  write_file(dir.file("song.sqf"), old);
-  fs::permissions(dir.file("song.sqf"), fs::perms::owner_read);
-  // Wine run as root writes read-only files; Windows does not.
-  if (std::FILE* f = host_open_file(dir.file("song.sqf").c_str(), "r+b")) {
-    std::fclose(f);
-    GTEST_SKIP() << "this system lets the process write a read-only file";
-  }
-  EXPECT_EQ(save(dir.file("song.sqf")), 1);
-  EXPECT_EQ(alert(), "File save failed");
-  EXPECT_EQ(read_file(dir.file("song.sqf")), old);
-  EXPECT_EQ(entries(), 1u);
-  fs::permissions(dir.file("song.sqf"), fs::perms::all);
-}
-#endif
-
-#ifndef _WIN32
+// A save through a link writes where the link leads and keeps the link:
+// relative, absolute to another link, or dangling.
 TEST_F(SongFile, SavesThroughLinksAndKeepsThem) {
   fs::create_directory(dir.file("real"));
   write_file(dir.file("real/song.sqf"), {'o', 'l', 'd'});
