@@ -127,8 +127,7 @@ TEST_F(SongFile, RefusedLoadsAndNamesOfNoRegularFile) {
   bool devices = true;
   for (const auto& c : cases) {
     const std::string name = c.damage ? "x.sqf" : c.name, path = dir.file(name);
-    Bytes file = good;
-    if (c.damage) c.damage(file), write_file(path, file);
+    if (Bytes file = good; c.damage) c.damage(file), write_file(path, file);
     if (c.name == "folder") fs::create_directory(path);
 #ifndef _WIN32
     EXPECT_TRUE(c.name != "fifo" || ::mkfifo(path.c_str(), 0666) == 0);
