@@ -17,8 +17,7 @@ using Events = std::vector<Event>;
 using Refs = std::vector<unsigned>;
 
 Event same(unsigned measure) {  // 1-based, link 44
-  unsigned m = measure - 1;
-  return {EV_SAME_MEASURE, static_cast<std::uint8_t>(m), static_cast<std::uint8_t>((m >> 8) | 44), 0};
+  return {EV_SAME_MEASURE, std::uint8_t(measure - 1), std::uint8_t((measure - 1) >> 8 | 44), 0};
 }
 Events events_of(int t) {
   Events out;

@@ -1,7 +1,6 @@
 // Saving and loading: the empty song, round trips, refused files, failed
 // saves, and what a song's name may lead to (links, FIFOs and devices, long
 // names, other owners, read-only folders and a full disk).
-#include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -11,12 +10,8 @@
 
 #include <csignal>
 #include <functional>
-#include <sstream>
 
-#include "common/song_builder.h"
-#include "common/temp_dir.h"
-#include "host/headless/headless.h"
-#include "host/host.h"
+#include "song/song_fixture.h"
 
 namespace {
 
@@ -24,26 +19,13 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 Bytes image_prefix(std::size_t n) { return {image(), image() + n}; }
 
-class SongFile : public ::testing::Test {
+class SongFile : public SongTest {
  protected:
-  TempDir dir;
-  void SetUp() override {
-    headless_echo_alerts(false);
-    ASSERT_EQ(new_song(), 0);
-    rebuild_track_table();
-  }
-  std::string alert() const { return headless_alerts().empty() ? "" : headless_alerts().back(); }
-  int load(const std::string& path, bool saving = false) {
-    headless_clear_alerts();
-    set_file_name(path.c_str());
-    const int r = saving ? save_song() : load_song();
-    rebuild_track_table();
-    return r;
-  }
-  int save(const std::string& path) { return load(path, true); }
-  void mark_song() {  // differs from the empty song in header and tracks
+  // Differs from the empty song in header and tracks; a continuation without
+  // its exclusive or comment does nothing where it stands, so it is no damage.
+  static void mark_song() {
     image()[SONG_TEMPO] = 97;
-    set_tracks({{{60, 48, 40, 100}, {EV_MEASURE_END, 0, 0, 0}}, {}, {{EV_PROGRAM, 0, 5, 0}}});
+    set_tracks({{{60, 48, 40, 100}, {EV_CONTINUE, 0, 0, 0}}, {}, {{EV_CONTINUE, 0, 0, 0}}});
   }
   std::size_t entries(const std::string& sub = ".") const {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir.path / sub), {}));
@@ -69,23 +51,19 @@ class SongFile : public ::testing::Test {
 TEST_F(SongFile, EmptySongIsByteExact) {
   std::ifstream in(fs::path(__FILE__).parent_path() / "empty_song.hex");
   Bytes e;
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream hex(line.starts_with('#') ? "" : line);
-    for (unsigned b; hex >> std::hex >> b;) e.push_back(static_cast<std::uint8_t>(b));
-  }
+  in.ignore(1 << 20, '\n');  // its comment line
+  for (unsigned b; in >> std::hex >> b;) e.push_back(static_cast<std::uint8_t>(b));
   EXPECT_EQ(image_prefix(used_length()), e);
-  ASSERT_EQ(save(dir.file("e.sqf")), 0);
-  EXPECT_EQ(read_file(dir.file("e.sqf")), e);
   mark_song();
   std::memset(image(), 'x', SONG_HEADER_SIZE);
   new_song();
   EXPECT_EQ(image_prefix(used_length()), e);
 }
 
-// Bytes the loader does not read survive a round trip; a full-size song saves
-// and loads. file_name is UTF-8 on Windows: a name outside the system's code
-// page saves and loads under exactly that name. A good save replaces the whole
-// old file and keeps its permissions.
+// Bytes the loader does not read survive a round trip, stray continuations
+// load; a full-size song saves and loads. file_name is UTF-8 on Windows: a
+// name outside the system's code page saves and loads under exactly that name.
+// A good save replaces the whole old file and keeps its permissions.
 TEST_F(SongFile, RoundTripsReplaceTheOldFileAndKeepItsPermissions) {
   const std::u8string name = u8"\u66f2 \u00fc\u0439.sqf";
   for (bool full_size : {false, true}) {
@@ -119,7 +97,7 @@ TEST_F(SongFile, RefusedLoadsAndNamesOfNoRegularFile) {
   const Bytes empty = image_prefix(EMPTY_SONG_SIZE);
   mark_song();
   const Bytes good = image_prefix(used_length());
-  const std::size_t t1 = SONG_HEADER_SIZE, t3 = t1 + 56 + 48;  // note, measure end, end | end | program, end
+  const std::size_t t1 = SONG_HEADER_SIZE;  // note, continuation, end
   const struct {
     std::string name;  // a folder, nothing, a FIFO, a device, links; or a song damaged so:
     std::function<void(Bytes&)> damage;
@@ -149,8 +127,7 @@ TEST_F(SongFile, RefusedLoadsAndNamesOfNoRegularFile) {
   bool devices = true;
   for (const auto& c : cases) {
     const std::string name = c.damage ? "x.sqf" : c.name, path = dir.file(name);
-    Bytes file = good;
-    if (c.damage) c.damage(file), write_file(path, file);
+    if (Bytes file = good; c.damage) c.damage(file), write_file(path, file);
     if (c.name == "folder") fs::create_directory(path);
 #ifndef _WIN32
     EXPECT_TRUE(c.name != "fifo" || ::mkfifo(path.c_str(), 0666) == 0);
@@ -173,16 +150,29 @@ TEST_F(SongFile, RefusedLoadsAndNamesOfNoRegularFile) {
     EXPECT_EQ(alert(), "File save failed") << name;
     EXPECT_EQ(state(name) + " " + std::to_string(entries()), was) << name;
   }
-  // A continuation event without its exclusive or comment does nothing where it stands: no damage.
-  Bytes stray = good;
-  stray[t1 + 48] = stray[t3 + 44] = EV_CONTINUE;
-  write_file(dir.file("x.sqf"), stray);
-  EXPECT_EQ(load(dir.file("x.sqf")), 1);
-  EXPECT_EQ(image_prefix(stray.size()), stray);
   if (!devices) GTEST_SKIP() << "mknod is not permitted here: device targets untested";
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Windows has no size limit or folder permissions to set; a read-only file
+// must stay, although renaming over it would succeed.
+TEST_F(SongFile, ReadOnlyFileStays) {
+  Bytes old(3000, 'o');
+  make_full_song();
+  write_file(dir.file("song.sqf"), old);
+  fs::permissions(dir.file("song.sqf"), fs::perms::owner_read);
+  // Wine run as root writes read-only files; Windows does not.
+  if (std::FILE* f = host_open_file(dir.file("song.sqf").c_str(), "r+b")) {
+    std::fclose(f);
+    GTEST_SKIP() << "this system lets the process write a read-only file";
+  }
+  EXPECT_EQ(save(dir.file("song.sqf")), 1);
+  EXPECT_EQ(alert(), "File save failed");
+  EXPECT_EQ(read_file(dir.file("song.sqf")), old);
+  EXPECT_EQ(entries(), 1u);
+  fs::permissions(dir.file("song.sqf"), fs::perms::all);
+}
+#else
 // Runs f with the effective user nobody when the test runs as root, for whom
 // permissions do not bind.
 template <class F>
@@ -202,6 +192,8 @@ TEST_F(SongFile, FailedSavesAndReadOnlyFolders) {
   const std::string path = dir.file("song.sqf");
   const Bytes old(3000, 'o');
   auto handler = std::signal(SIGXFSZ, SIG_IGN);  // a write past the size limit fails instead
+  rlimit saved;
+  ::getrlimit(RLIMIT_FSIZE, &saved);
   const struct {
     const char* what;
     int folder, file;
@@ -224,9 +216,7 @@ TEST_F(SongFile, FailedSavesAndReadOnlyFolders) {
     fs::permissions(path, fs::perms(c.file));
     fs::permissions(dir.path, fs::perms(c.folder));
     const ino_t inode = lstat_of("song.sqf").st_ino;
-    rlimit saved, limit;
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    limit = {std::min(c.size_limit, saved.rlim_max), saved.rlim_max};
+    const rlimit limit{std::min(c.size_limit, saved.rlim_max), saved.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     const int result = as_user([&] { return save(path); });
     ::setrlimit(RLIMIT_FSIZE, &saved);
@@ -239,30 +229,9 @@ TEST_F(SongFile, FailedSavesAndReadOnlyFolders) {
   fs::permissions(dir.path, fs::perms::all);
   std::signal(SIGXFSZ, handler);
 }
-#endif
 
-#ifdef _WIN32
-// Windows has no size limit or folder permissions to set; a read-only file
-// must stay, although renaming over it would succeed.
-TEST_F(SongFile, ReadOnlyFileStays) {
-  Bytes old(3000, 'o');
-  make_full_song();
-  write_file(dir.file("song.sqf"), old);
-  fs::permissions(dir.file("song.sqf"), fs::perms::owner_read);
-  // Wine run as root writes read-only files; Windows does not.
-  if (std::FILE* f = host_open_file(dir.file("song.sqf").c_str(), "r+b")) {
-    std::fclose(f);
-    GTEST_SKIP() << "this system lets the process write a read-only file";
-  }
-  EXPECT_EQ(save(dir.file("song.sqf")), 1);
-  EXPECT_EQ(alert(), "File save failed");
-  EXPECT_EQ(read_file(dir.file("song.sqf")), old);
-  EXPECT_EQ(entries(), 1u);
-  fs::permissions(dir.file("song.sqf"), fs::perms::all);
-}
-#endif
-
-#ifndef _WIN32
+// A save through a link writes where the link leads and keeps the link:
+// relative, absolute to another link, or dangling.
 TEST_F(SongFile, SavesThroughLinksAndKeepsThem) {
   fs::create_directory(dir.file("real"));
   write_file(dir.file("real/song.sqf"), {'o', 'l', 'd'});
