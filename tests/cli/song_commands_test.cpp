@@ -19,7 +19,6 @@ TEST(SongCommands, ExitCodesMessagesAndLongPaths) {
   ASSERT_EQ(run_cli("new " + dir.file("new.sqf")).status, 0);
   std::vector<std::uint8_t> song = read_file(dir.file("new.sqf"));
   EXPECT_EQ(song.size(), EMPTY_SONG_SIZE);
-  write_file(dir.file("cut.sqf"), {song.begin(), song.begin() + 2000});
   song[4] = 'X';  // a song but for a byte of the magic
   write_file(dir.file("text.sqf"), song);
   write_file(dir.file("empty.sqf"), {});
@@ -31,9 +30,7 @@ TEST(SongCommands, ExitCodesMessagesAndLongPaths) {
   for (const CliCase& c : std::vector<CliCase>{
            {"check " + dir.file("new.sqf"), 0, "ok\n", ""},
            {"check " + dir.file("text.sqf"), 1, "", "Not SQF format file\n"},
-           {"check " + dir.file("missing.sqf"), 1, "", "File not found\n"},
            {"check " + dir.file("empty.sqf"), 1, "", "File size 0 or directory\n"},
-           {"check " + dir.file("cut.sqf"), 1, "", "Damaged SQF file (file too short for a song)\n"},
            {"resave " + dir.file("new.sqf") + " " + dir.file("no/dir.sqf"), 1, "", "File save failed\n"},
            {"new /dev/stdout", 1, "", "File save failed\n"},  // a pipe here: refused, not replaced
            {"check", 2, "", "usage: takto-cli check FILE\n"},

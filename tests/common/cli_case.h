@@ -28,7 +28,7 @@ inline void expect_cli(const CliCase& c, const std::string& before = "") {
 
 // Saves a new song with these tracks as DIR/NAME.
 inline std::string save_tracks(const TempDir& dir, const std::vector<std::vector<Event>>& tracks,
-                               const char* name = "song.sqf") {
+                               const std::string& name = "song.sqf") {
   new_song();
   EXPECT_TRUE(set_tracks(tracks));
   set_file_name(dir.file(name).c_str());

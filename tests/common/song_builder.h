@@ -8,26 +8,22 @@
 #include "song/song.h"
 
 // Replaces the events of every track with the given lists (the end event is
-// added), keeping the heads, and rebuilds the track table. Returns false when
-// the song would not fit.
+// added), keeping the heads, and rebuilds the track table. Returns false, the
+// song untouched, when it would not fit.
 inline bool set_tracks(const std::vector<std::vector<Event>>& tracks) {
-  std::vector<std::uint8_t> heads(TRACK_COUNT * TRACK_HEAD_SIZE);
   rebuild_track_table();
-  for (int t = 0; t < TRACK_COUNT; ++t) std::memcpy(&heads[t * TRACK_HEAD_SIZE], image() + start[t], TRACK_HEAD_SIZE);
-  std::size_t pos = SONG_HEADER_SIZE;
+  std::vector<std::uint8_t> all;
   for (int t = 0; t < TRACK_COUNT; ++t) {
-    const std::vector<Event> none;
-    const std::vector<Event>& events = t < static_cast<int>(tracks.size()) ? tracks[t] : none;
-    std::size_t len = TRACK_HEAD_SIZE + 4 * (events.size() + 1);
-    if (len > MAX_TRACK_SIZE || pos + len > SONG_IMAGE_SIZE) return false;
-    std::uint8_t* b = image() + pos;
-    std::memcpy(b, &heads[t * TRACK_HEAD_SIZE], TRACK_HEAD_SIZE);
-    write16(b, static_cast<unsigned>(len));
-    std::uint8_t* e = b + TRACK_HEAD_SIZE;
-    for (const Event& ev : events) e[0] = ev.code, e[1] = ev.step, e[2] = ev.byte2, e[3] = ev.byte3, e += 4;
-    std::memset(e, EV_END, 4);
-    pos += len;
+    std::vector<std::uint8_t> b(image() + start[t], image() + start[t] + TRACK_HEAD_SIZE);
+    if (t < static_cast<int>(tracks.size()))
+      for (const Event& e : tracks[t]) b.insert(b.end(), {e.code, e.step, e.byte2, e.byte3});
+    b.insert(b.end(), 4, EV_END);
+    if (b.size() > MAX_TRACK_SIZE) return false;
+    write16(b.data(), static_cast<unsigned>(b.size()));
+    all.insert(all.end(), b.begin(), b.end());
   }
+  if (SONG_HEADER_SIZE + all.size() > SONG_IMAGE_SIZE) return false;
+  std::memcpy(image() + SONG_HEADER_SIZE, all.data(), all.size());
   rebuild_track_table();
   return true;
 }
