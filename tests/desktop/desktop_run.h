@@ -94,8 +94,8 @@ struct Takto {
   TempDir dir;
   pid_t server = -1, manager = -1, pid = -1;
   std::string display, window;  // ":N" and the X window id, empty when they did not appear
-  Takto(const std::vector<std::string>& args, std::vector<std::string> env, const std::string& screen = "1600x1000",
-        bool window_manager = false) {
+  Takto(const std::vector<std::string>& args, std::vector<std::string> env = {},
+        const std::string& screen = "1600x1000", bool window_manager = false) {
     int fds[2];
     if (pipe(fds) != 0) return;
     server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen + "x24", "-nolisten", "tcp"});

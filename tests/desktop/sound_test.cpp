@@ -92,7 +92,7 @@ TEST(DesktopSound, MidiOutAndIn) {
   JackInput jack;
   ASSERT_TRUE(jack.in) << "the JACK server did not start";
   {
-    Takto takto({"--midi-out", "takto-test:in", song}, {});
+    Takto takto({"--midi-out", "takto-test:in", song});
     ASSERT_EQ(takto.failed(), "");
     takto.keys("p");  // play from the command menu
     EXPECT_EQ(jack.receive(expected.size(), 10000), expected);
@@ -101,8 +101,7 @@ TEST(DesktopSound, MidiOutAndIn) {
   }
   {  // long notes at tempo 30: the window is closed while the first sound
     Takto takto({"--midi-out=takto-test",
-                 write_song(dir, "long.sqf", 30, {{{60, 255, 255, 100}, {62, 255, 255, 100}}, {{43, 255, 255, 90}}})},
-                {});
+                 write_song(dir, "long.sqf", 30, {{{60, 255, 255, 100}, {62, 255, 255, 100}}, {{43, 255, 255, 90}}})});
     ASSERT_EQ(takto.failed(), "");
     takto.keys("p");
     ASSERT_EQ(jack.receive(2, 10000), (Messages{{0x90, 60, 100}, {0x91, 43, 90}}));
@@ -112,8 +111,7 @@ TEST(DesktopSound, MidiOutAndIn) {
   RtMidiOut keyboard(RtMidi::UNIX_JACK, "takto-keys");
   keyboard.openVirtualPort("keys");
   Takto takto({"--midi-out", "takto-test:in", "--midi-in", "takto-keys:keys", "--midi-clock",
-               write_song(dir, "s.sqf", 120, {{{60, 48, 20, 100}, {EV_MEASURE_END, 0, 0, 0}}})},
-              {});
+               write_song(dir, "s.sqf", 120, {{{60, 48, 20, 100}, {EV_MEASURE_END, 0, 0, 0}}})});
   ASSERT_EQ(takto.failed(), "");
   // The input opens after the window shows: the keyboard plays until it is heard.
   const Bytes key = {0x95, 0x3C, 0x64};
