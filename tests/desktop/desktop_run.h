@@ -10,14 +10,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "common/temp_dir.h"
+#include "common/run_cli.h"
 
 extern char** environ;
 
@@ -68,25 +67,22 @@ struct RgbPicture {
     height = static_cast<int>(image.height);
     return png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr) != 0;
   }
-  // An X window dump of the 24-bit display: 32-bit pixels, red, green, blue
-  // from the high byte down (in the byte order the header gives).
+  // An X window dump of the 24-bit display: a big-endian header, then 32-bit
+  // pixels of blue, green, red and a pad byte (least significant first).
   bool read_xwd(const std::string& path) {
     const std::vector<std::uint8_t> f = read_file(path);
-    auto card32 = [&](std::size_t at, bool msb = true) -> std::uint32_t {
-      if (at + 4 > f.size()) return 0;
-      return msb ? f[at] << 24 | f[at + 1] << 16 | f[at + 2] << 8 | f[at + 3]
-                 : f[at + 3] << 24 | f[at + 2] << 16 | f[at + 1] << 8 | f[at];
+    auto card32 = [&](std::size_t i) -> std::uint32_t {
+      return 4 * i + 4 > f.size() ? 0 : f[4 * i] << 24 | f[4 * i + 1] << 16 | f[4 * i + 2] << 8 | f[4 * i + 3];
     };
-    const std::size_t pixels = card32(0) + 12 * std::size_t{card32(76)}, line = card32(48);
-    const bool msb = card32(28) != 0;
-    width = static_cast<int>(card32(16));
-    height = static_cast<int>(card32(20));
-    if (card32(4) != 7 || card32(44) != 32 || card32(56) != 0xFF0000 || pixels + line * height > f.size()) return false;
+    const std::size_t pixels = card32(0) + 12 * std::size_t{card32(19)}, line = card32(12);
+    width = static_cast<int>(card32(4));
+    height = static_cast<int>(card32(5));
+    if (card32(1) != 7 || card32(7) != 0 || card32(11) != 32 || card32(14) != 0xFF0000 ||
+        pixels + line * height > f.size())
+      return false;
     rgb.resize(3 * static_cast<std::size_t>(width) * height);
-    for (std::size_t i = 0; i < rgb.size() / 3; ++i) {
-      const std::uint32_t p = card32(pixels + line * (i / width) + 4 * (i % width), msb);
-      for (int c = 0; c < 3; ++c) rgb[3 * i + c] = static_cast<std::uint8_t>(p >> (16 - 8 * c));
-    }
+    for (std::size_t i = 0; i < rgb.size(); ++i)
+      rgb[i] = f[pixels + line * (i / 3 / width) + 4 * (i / 3 % width) + 2 - i % 3];
     return true;
   }
   const std::uint8_t* at(int x, int y) const { return &rgb[3 * (static_cast<std::size_t>(y) * width + x)]; }
@@ -98,8 +94,8 @@ struct Takto {
   TempDir dir;
   pid_t server = -1, manager = -1, pid = -1;
   std::string display, window;  // ":N" and the X window id, empty when they did not appear
-  Takto(const std::vector<std::string>& args, std::vector<std::string> env, const std::string& screen = "1600x1000",
-        bool window_manager = false) {
+  Takto(const std::vector<std::string>& args, std::vector<std::string> env = {},
+        const std::string& screen = "1600x1000", bool window_manager = false) {
     int fds[2];
     if (pipe(fds) != 0) return;
     server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen + "x24", "-nolisten", "tcp"});
@@ -138,19 +134,11 @@ struct Takto {
     return window.empty() ? "no window: " + output() : "";
   }
   // What the program printed.
-  std::string output() const {
-    const std::vector<std::uint8_t> bytes = read_file(dir.file("out"));
-    return std::string(bytes.begin(), bytes.end());
-  }
+  std::string output() const { return file_text(dir.file("out")); }
   // Runs xdotool to its end: the first line it prints.
   std::string xdotool(const std::string& args) const {
-    char line[256] = "";
-    if (FILE* p = popen(("DISPLAY=" + display + " timeout 30 xdotool " + args + " 2>/dev/null").c_str(), "r")) {
-      if (!std::fgets(line, sizeof line, p)) line[0] = 0;
-      pclose(p);
-    }
-    const std::string s = line;
-    return s.substr(0, s.find('\n'));
+    const std::string out = run_shell("DISPLAY=" + display + " timeout 30 xdotool " + args).out;
+    return out.substr(0, out.find('\n'));
   }
   // Types keys (xdotool key names) through XTEST, as a keyboard would.
   void keys(const std::string& names) const { xdotool("key --delay 60 " + names); }

@@ -12,19 +12,18 @@
 
 namespace {
 // The rows of a data file here, without its comment lines.
-std::vector<std::string> rows(const char* name) {
+std::vector<std::istringstream> rows(const char* name) {
   std::ifstream file(std::string(TAKTO_SOURCE_DIR "/tests/desktop/") + name);
-  std::vector<std::string> found;
+  std::vector<std::istringstream> found;
   for (std::string line; std::getline(file, line);)
-    if (!line.empty() && line[0] != '#') found.push_back(line);
+    if (!line.empty() && line[0] != '#') found.emplace_back(line);
   EXPECT_GT(found.size(), 20u) << name;
   return found;
 }
 
 TEST(DesktopKeys, MappingForBothLayouts) {
-  for (const std::string& line : rows("virtual_keys.txt")) {
-    SCOPED_TRACE(line);
-    std::istringstream row(line);
+  for (std::istringstream& row : rows("virtual_keys.txt")) {
+    SCOPED_TRACE(row.str());
     int scancode = 0, num_lock = 0, us = -1, japanese = -1;
     std::string key;
     ASSERT_TRUE(row >> scancode >> key >> num_lock >> us >> japanese);
@@ -36,9 +35,8 @@ TEST(DesktopKeys, MappingForBothLayouts) {
 }
 
 TEST(DesktopOptions, ParsedAsDocumented) {
-  for (const std::string& line : rows("desktop_options.txt")) {
-    SCOPED_TRACE(line);
-    std::istringstream row(line);
+  for (std::istringstream& row : rows("desktop_options.txt")) {
+    SCOPED_TRACE(row.str());
     std::string parsed, env_scale;
     std::vector<std::string> args;
     row >> std::quoted(parsed) >> env_scale;

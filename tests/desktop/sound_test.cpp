@@ -8,8 +8,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "common/run_cli.h"
-#include "common/song_builder.h"
+#include "common/cli_case.h"
 #include "desktop/desktop_run.h"
 #include "host/headless/headless.h"
 #include "host/host.h"
@@ -18,16 +17,13 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Messages = std::vector<Bytes>;
 
-// Writes a song: tempo, the events of tracks 1, 2, ... and track 1's channel.
+// Saves a song of these tracks, then again with its tempo and track 1's channel.
 std::string write_song(const TempDir& dir, const char* name, std::uint8_t tempo,
                        const std::vector<std::vector<Event>>& tracks, std::uint8_t channel = 0) {
   headless_echo_alerts(false);
-  new_song();
+  const std::string path = save_tracks(dir, tracks, name);
   image()[SONG_TEMPO] = tempo;
-  set_tracks(tracks);
   image()[start[0] + TRACK_CHANNEL] = channel;
-  const std::string path = dir.file(name);
-  set_file_name(path.c_str());
   EXPECT_EQ(save_song(), 0);
   return path;
 }
@@ -96,7 +92,7 @@ TEST(DesktopSound, MidiOutAndIn) {
   JackInput jack;
   ASSERT_TRUE(jack.in) << "the JACK server did not start";
   {
-    Takto takto({"--midi-out", "takto-test:in", song}, {});
+    Takto takto({"--midi-out", "takto-test:in", song});
     ASSERT_EQ(takto.failed(), "");
     takto.keys("p");  // play from the command menu
     EXPECT_EQ(jack.receive(expected.size(), 10000), expected);
@@ -105,8 +101,7 @@ TEST(DesktopSound, MidiOutAndIn) {
   }
   {  // long notes at tempo 30: the window is closed while the first sound
     Takto takto({"--midi-out=takto-test",
-                 write_song(dir, "long.sqf", 30, {{{60, 255, 255, 100}, {62, 255, 255, 100}}, {{43, 255, 255, 90}}})},
-                {});
+                 write_song(dir, "long.sqf", 30, {{{60, 255, 255, 100}, {62, 255, 255, 100}}, {{43, 255, 255, 90}}})});
     ASSERT_EQ(takto.failed(), "");
     takto.keys("p");
     ASSERT_EQ(jack.receive(2, 10000), (Messages{{0x90, 60, 100}, {0x91, 43, 90}}));
@@ -116,8 +111,7 @@ TEST(DesktopSound, MidiOutAndIn) {
   RtMidiOut keyboard(RtMidi::UNIX_JACK, "takto-keys");
   keyboard.openVirtualPort("keys");
   Takto takto({"--midi-out", "takto-test:in", "--midi-in", "takto-keys:keys", "--midi-clock",
-               write_song(dir, "s.sqf", 120, {{{60, 48, 20, 100}, {EV_MEASURE_END, 0, 0, 0}}})},
-              {});
+               write_song(dir, "s.sqf", 120, {{{60, 48, 20, 100}, {EV_MEASURE_END, 0, 0, 0}}})});
   ASSERT_EQ(takto.failed(), "");
   // The input opens after the window shows: the keyboard plays until it is heard.
   const Bytes key = {0x95, 0x3C, 0x64};
@@ -204,8 +198,7 @@ TEST(DesktopLiveThreads, NotesFallWhereTheRenderPutsThem) {
     const std::string wav = dir.file("render.wav"), audio = dir.file("live.raw");
     const CliResult rr = run_cli("render " + song + " " + wav + " --rate 44100");
     ASSERT_EQ(rr.status, 0) << rr.err;
-    const Bytes w = read_file(wav);
-    const std::vector<int> rendered_level = levels(wav, std::string(w.begin(), w.end()).find("data") + 8);
+    const std::vector<int> rendered_level = levels(wav, file_text(wav).find("data") + 8);
     const std::vector<long> rendered = onsets(rendered_level);
     ASSERT_GT(rendered.size(), 10u);
     std::vector<std::string> env = {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + audio};

@@ -22,8 +22,7 @@ struct SessionScreen {
     const TempDir dir;
     const CliResult r =
         run_cli("session " + args + " --png " + dir.file("session.png") + " --screen " + dir.file("session.txt"));
-    const std::vector<std::uint8_t> bytes = read_file(dir.file("session.txt"));
-    const std::string dump(bytes.begin(), bytes.end());
+    const std::string dump = file_text(dir.file("session.txt"));
     if (r.status == 0 && picture.read(dir.file("session.png")))
       std::istringstream(dump.substr(dump.rfind("cursor ") + 7)) >> x >> y;
   }

@@ -5,7 +5,6 @@
 // command of --help.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -13,14 +12,7 @@
 #include "common/run_cli.h"
 
 namespace {
-// Runs a shell command: its status, output and errors.
-CliResult run(const std::string& command) {
-  TempDir scratch;
-  const int status = std::system((command + " >" + scratch.file("out") + " 2>" + scratch.file("err")).c_str());
-  const std::vector<std::uint8_t> out = read_file(scratch.file("out")), err = read_file(scratch.file("err"));
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {out.begin(), out.end()}, {err.begin(), err.end()}};
-}
-
+CliResult run(const std::string& command) { return run_shell(command); }
 bool on_path(const std::string& tool) { return run("command -v " + tool).status == 0; }
 
 class Install : public ::testing::Test {
@@ -47,23 +39,20 @@ TEST_F(Install, ProgramsRunFromThePrefix) {
 }
 
 TEST_F(Install, DesktopEntryAndIcons) {
-  const std::string entry = at("share/applications/takto.desktop");
-  const std::vector<std::uint8_t> bytes = read_file(entry);
+  const std::string entry = at("share/applications/takto.desktop"), text = file_text(entry);
   for (const char* line : {"\nExec=takto %f\n", "\nIcon=takto\n", "\nCategories=AudioVideo;Audio;Midi;Sequencer;\n",
                            "\nMimeType=application/x-takto-song;audio/midi;\n"})
-    EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(line), std::string::npos) << line;
+    EXPECT_NE(text.find(line), std::string::npos) << line;
   if (on_path("desktop-file-validate")) {
     const CliResult v = run("desktop-file-validate " + entry);
     EXPECT_EQ(std::to_string(v.status) + v.out + v.err, "0");
   }
+  // The PNG signature and a header of that width and height.
   for (int size : {32, 48, 64, 128, 256}) {
-    const std::string n = std::to_string(size);
-    const std::vector<std::uint8_t> png = read_file(at("share/icons/hicolor/" + n + "x" + n + "/apps/takto.png"));
-    ASSERT_GE(png.size(), 24u) << size;
-    auto word = [&](int at) { return png[at] << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3]; };
-    EXPECT_EQ(
-        std::string(png.begin() + 1, png.begin() + 4) + " " + std::to_string(word(16)) + "x" + std::to_string(word(20)),
-        "PNG " + n + "x" + n);
+    const std::string n = std::to_string(size), side = {0, 0, static_cast<char>(size >> 8), static_cast<char>(size)};
+    EXPECT_EQ(file_text(at("share/icons/hicolor/" + n + "x" + n + "/apps/takto.png")).substr(0, 24),
+              std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + side + side)
+        << size;
   }
 }
 

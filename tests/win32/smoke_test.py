@@ -20,14 +20,13 @@ FULL_SCREEN = (1920, 1080, 2, 320, 140)
 
 def read_png(path):
     """The 400 x 640 x 3 pixels of the 4-bit palette PNG takto-cli writes (unfiltered rows)."""
-    data, pos, idat = open(path, 'rb').read(), 8, b''
+    data, pos, chunks = open(path, 'rb').read(), 8, {}
     while pos < len(data):
         n, kind = struct.unpack('>I4s', data[pos:pos + 8])
-        if kind == b'PLTE':
-            palette = np.frombuffer(data[pos + 8:pos + 8 + n], np.uint8).reshape(-1, 3)
-        idat += data[pos + 8:pos + 8 + n] if kind == b'IDAT' else b''
+        chunks[kind] = chunks.get(kind, b'') + data[pos + 8:pos + 8 + n]
         pos += 12 + n
-    rows = np.frombuffer(zlib.decompress(idat), np.uint8).reshape(400, 321)
+    palette = np.frombuffer(chunks[b'PLTE'], np.uint8).reshape(-1, 3)
+    rows = np.frombuffer(zlib.decompress(chunks[b'IDAT']), np.uint8).reshape(400, 321)
     assert not rows[:, 0].any(), 'unfiltered rows expected'
     return palette[np.stack([rows[:, 1:] >> 4, rows[:, 1:] & 15], 2).reshape(400, 640)]
 
@@ -42,21 +41,19 @@ def read_xwd(path):
 
 def read_dump(path):
     """The cells where a character other than a blank stands (both cells of a
-    double-byte one), and the cursor cell."""
+    double-byte one), and the cursor cell (-1, -1 when there is none)."""
     lines = open(path, encoding='utf-8').read().split('\n')
     text = set()
     for y in range(25):
         x = 0
         for ch in lines[y]:
             # Outside the code page one cell; a pair whose trail cell lacks bit 5 one.
-            width = len(ch.encode('cp932', errors='replace'))
-            if width == 2 and not (x + 1 < 80 and int(lines[26 + y][2 * x + 2:2 * x + 4], 16) & 32):
-                width = 1
+            width = 1 + (len(ch.encode('cp932', errors='replace')) == 2 and x + 1 < 80
+                         and int(lines[26 + y][2 * x + 2:2 * x + 4], 16) & 32 != 0)
             if ch not in ' \u3000':
                 text.update((x + i, y) for i in range(width) if x + i < 80)
             x += width
-    cursor = lines[51].split()
-    return text, (int(cursor[1]), int(cursor[2])) if cursor[1] != '-1' else None
+    return text, tuple(int(n) for n in (lines[51].split() + ['-1'])[1:3])
 
 
 def faults_of(window, shown, expected, text, cursor_cell):
@@ -77,7 +74,7 @@ def faults_of(window, shown, expected, text, cursor_cell):
     got, want = (p.reshape(25, 16, 80, 8, 3).swapaxes(1, 2) for p in (picture, expected))
     colours = lambda c: sorted(set(map(tuple, c.reshape(-1, 3))))
     for y, x in np.ndindex(25, 80):
-        if cursor_cell and y == cursor_cell[1] and abs(x - cursor_cell[0]) <= 1:
+        if y == cursor_cell[1] and abs(x - cursor_cell[0]) <= 1:
             continue  # its cell depends on the moment
         # Blanks and graphics are the program's own pixels, exact; GDI's text
         # must show the same colours.
@@ -95,11 +92,19 @@ def xdotool(*args, check=True):
 def wait_for(find, tries):
     """find() every 0.2 s until it returns something, or None."""
     for _ in range(tries):
-        found = find()
-        if found:
+        if found := find():
             return found
         time.sleep(0.2)
     return None
+
+
+class Failure(Exception):
+    """What ends a run of the program: it is reported, and the next run starts."""
+
+
+def require(ok, message):
+    if not ok:
+        raise Failure(message)
 
 
 class Smoke:
@@ -108,14 +113,22 @@ class Smoke:
         self.log = open(os.path.join(out_dir, 'wine.log'), 'w')
         self.failures = []
 
-    def start(self, *args):
+    def run(self, steps, *args):
+        """Starts takto.exe with args, takes the steps once its window shows,
+        and ends the program if they did not."""
         self.last = None  # the session keys and the picture of the last screen shown
         self.program = subprocess.Popen(['wine', self.exe] + list(args), stdout=self.log, stderr=self.log)
-        self.window = wait_for(lambda: xdotool('search', '--onlyvisible', '--name', '^TAKTO$', check=False), 150)
-        if not self.window:
-            return self.failures.append('the TAKTO window did not appear within 30 s')
-        self.window = self.window[0]
-        return True
+        try:
+            window = wait_for(lambda: xdotool('search', '--onlyvisible', '--name', '^TAKTO$', check=False), 150)
+            require(window, 'the TAKTO window did not appear within 30 s')
+            self.window = window[0]
+            steps()
+        except Failure as f:
+            self.failures.append(str(f))
+        finally:
+            if self.program.poll() is None:
+                self.program.kill()
+                self.program.wait()
 
     def keys(self, *keys):
         xdotool('windowfocus', '--sync', self.window)
@@ -128,8 +141,9 @@ class Smoke:
         subprocess.run([self.cli, 'session', self.song, '--keys', session_keys, '--screen', dump, '--png', png]
                        + list(options), check=True)
         expected, (text, cursor_cell) = read_png(png), read_dump(dump)
-        deadline = time.time() + 20
-        while True:
+        faults, deadline = ['no picture taken'], time.time() + 20
+        while faults and time.time() < deadline:
+            time.sleep(0.3)
             # A window just uncovered by the dialog may not be capturable yet (0 x 0).
             shot = subprocess.run(['xwd', '-silent', '-id', self.window, '-out', xwd], capture_output=True)
             got = read_xwd(xwd) if shot.returncode == 0 else np.zeros((0, 0, 3), np.uint8)
@@ -140,32 +154,19 @@ class Smoke:
             if not faults and self.last and self.last[0] == session_keys:
                 faults = [f.replace('blank or graphics differ', 'changed since the last picture')
                           for f in faults_of(got, shown, self.last[1], set(), cursor_cell)[0]]
-            if not faults or time.time() > deadline:
-                break
-            time.sleep(0.3)
-        if faults:
-            self.failures.append('%s: the window differs from the session (%s.xwd, %s-session.png in %s):\n  %s'
-                                 % (name, name, name, self.out_dir, '\n  '.join(faults[:40])))
-            return False
+        require(not faults, '%s: the window differs from the session (%s.xwd, %s-session.png in %s):\n  %s'
+                % (name, name, name, self.out_dir, '\n  '.join(faults[:40])))
         self.last = (session_keys, picture)
         print('smoke: %s matches the session cell by cell (%d x %d at scale %d)' % ((name,) + shown[:3]))
-        return True
 
     def expect_exit(self, what, limit):
         asked = time.time()
         try:
             status, took = self.program.wait(timeout=5), time.time() - asked
         except subprocess.TimeoutExpired:
-            return self.failures.append('%s did not end the program within 5 s' % what)
-        if status != 0 or took > limit:
-            self.failures.append('%s ended the program with status %d in %.2f s' % (what, status, took))
-        else:
-            print('smoke: %s ended takto.exe with 0 in %.2f s' % (what, took))
-
-    def stop(self):
-        if self.program.poll() is None:
-            self.program.kill()
-            self.program.wait()
+            raise Failure('%s did not end the program within 5 s' % what)
+        require(status == 0 and took <= limit, '%s ended the program with status %d in %.2f s' % (what, status, took))
+        print('smoke: %s ended takto.exe with 0 in %.2f s' % (what, took))
 
 
 def main():
@@ -173,69 +174,61 @@ def main():
     os.makedirs(out_dir, exist_ok=True)
     smoke = Smoke(exe, cli, song, out_dir)
     windows_name = lambda path: 'Z:' + os.path.abspath(path).replace('/', '\\')
-    # 1: a song on the command line, named outside the code page, with blanks;
-    # into the edit screen (track 1, measure 3, step 2) and out with Q.
+
+    def edit_and_quit():
+        """A song on the command line, named outside the code page, with
+        blanks; into the edit screen (track 1, measure 3, step 2) and out with Q."""
+        edit = 'RETURN 3 RETURN 2 RETURN'
+        # The edit screen counts every key it reads at (78, 24): F11 and
+        # Alt+Return must not reach it. A key, or a size for the window:
+        steps = [('', 'main-screen', 'wait=500', START),
+                 ('F11', 'main-full-screen', 'wait=500', FULL_SCREEN),
+                 ('F11', 'main-back', 'wait=500', START),
+                 ('Return 3 Return 2 Return', 'edit-screen', edit, START),
+                 ('F11', 'edit-full-screen', edit, FULL_SCREEN),
+                 ('alt+Return', 'edit-back', edit, START),
+                 ('1400 900', 'edit-resized', edit, (1400, 900, 2, 60, 50)),
+                 ('1279 800', 'edit-narrow', edit, (1279, 800, 1, 319, 200))]
+        for action, name, session_keys, shown in steps:
+            if action[:1].isdigit():
+                xdotool('windowsize', '--sync', smoke.window, *action.split())
+            elif action:
+                smoke.keys(*action.split())
+            smoke.expect_screen(name, session_keys, shown)
+        smoke.keys('Escape', 'Escape')  # back to the command menu
+        time.sleep(1)
+        xdotool('key', 'q')
+        smoke.expect_exit('Q', 1.0)
+
+    def open_play_close():
+        """No song; L opens the dialog, which takes a typed name; P plays; the
+        window is closed while the application thread runs the play monitor."""
+        time.sleep(1)
+        smoke.keys('l')
+        dialog = wait_for(lambda: [w for w in xdotool('search', '--onlyvisible', '--name', '.', check=False)
+                                   if w != smoke.window], 100)
+        require(dialog, 'L showed no open dialog')
+        time.sleep(1)
+        xdotool('windowfocus', '--sync', dialog[0])
+        xdotool('type', '--delay', '30', windows_name(song))
+        xdotool('key', 'Return')
+        smoke.expect_screen('opened', 'wait=500')
+        smoke.keys('p')
+        time.sleep(1.5)
+        smoke.keys('alt+F4')
+        # Wine itself takes about 2 s to destroy a window on Xvfb.
+        smoke.expect_exit('closing the window while playing', 5.0)
+
     unusual = os.path.join(out_dir, '\u66f2 \u00fc\u0439.sqf')
     shutil.copyfile(song, unusual)
-    if smoke.start(windows_name(unusual)):
-        try:
-            edit = 'RETURN 3 RETURN 2 RETURN'
-            # The edit screen counts every key it reads at (78, 24): F11 and
-            # Alt+Return must not reach it.
-            steps = [(None, 'main-screen', 'wait=500', START),
-                     (['F11'], 'main-full-screen', 'wait=500', FULL_SCREEN),
-                     (['F11'], 'main-back', 'wait=500', START),
-                     (['Return', '3', 'Return', '2', 'Return'], 'edit-screen', edit, START),
-                     (['F11'], 'edit-full-screen', edit, FULL_SCREEN),
-                     (['alt+Return'], 'edit-back', edit, START),
-                     ('1400 900', 'edit-resized', edit, (1400, 900, 2, 60, 50)),
-                     ('1279 800', 'edit-narrow', edit, (1279, 800, 1, 319, 200))]
-            for action, name, session_keys, shown in steps:
-                if isinstance(action, str):
-                    xdotool('windowsize', '--sync', smoke.window, *action.split())
-                elif action:
-                    smoke.keys(*action)
-                if not smoke.expect_screen(name, session_keys, shown):
-                    break
-            else:
-                smoke.keys('Escape', 'Escape')  # back to the command menu
-                time.sleep(1)
-                xdotool('key', 'q')
-                smoke.expect_exit('Q', 1.0)
-        finally:
-            smoke.stop()
-    # 2: no song; L opens the dialog, which takes a typed name; P plays; the
-    # window is closed while the application thread runs the play monitor.
-    if smoke.start():
-        try:
-            time.sleep(1)
-            smoke.keys('l')
-            dialog = wait_for(lambda: [w for w in xdotool('search', '--onlyvisible', '--name', '.', check=False)
-                                       if w != smoke.window], 100)
-            if not dialog:
-                smoke.failures.append('L showed no open dialog')
-            else:
-                time.sleep(1)
-                xdotool('windowfocus', '--sync', dialog[0])
-                xdotool('type', '--delay', '30', windows_name(song))
-                xdotool('key', 'Return')
-                if smoke.expect_screen('opened', 'wait=500'):
-                    smoke.keys('p')
-                    time.sleep(1.5)
-                    smoke.keys('alt+F4')
-                    # Wine itself takes about 2 s to destroy a window on Xvfb.
-                    smoke.expect_exit('closing the window while playing', 5.0)
-        finally:
-            smoke.stop()
-    # 3: enhanced mode and the clock from the command line, before the song's
+    smoke.run(edit_and_quit, windows_name(unusual))
+    smoke.run(open_play_close)
+    # Enhanced mode and the clock from the command line, before the song's
     # name: the song's own header values. A MIDI input device (Wine's come from
     # the ALSA sequencer) reads as one in the session too.
-    if smoke.start('--enhanced', '--midi-clock', windows_name(song)):
-        try:
-            keys = 'wait=500' + (' midi=B07B00' if os.path.exists('/dev/snd/seq') else '')
-            smoke.expect_screen('enhanced', keys, options=['--enhanced', '--midi-clock'])
-        finally:
-            smoke.stop()
+    keys = 'wait=500' + (' midi=B07B00' if os.path.exists('/dev/snd/seq') else '')
+    smoke.run(lambda: smoke.expect_screen('enhanced', keys, options=['--enhanced', '--midi-clock']),
+              '--enhanced', '--midi-clock', windows_name(song))
     if smoke.failures:
         sys.exit('smoke: ' + '\n'.join(smoke.failures))
 
