@@ -32,8 +32,9 @@ struct MidiTrack {
 
 // ID, the body's length in four bytes (RIFF's little-endian) and the body.
 inline void put_chunk(MidiBytes& out, const char* id, const MidiBytes& body, bool riff = false) {
-  out.insert(out.end(), id, id + 4);
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(body.size() >> 8 * (riff ? i : 3 - i)));
+  std::uint8_t head[8] = {std::uint8_t(id[0]), std::uint8_t(id[1]), std::uint8_t(id[2]), std::uint8_t(id[3])};
+  for (int i = 0; i < 4; ++i) head[4 + i] = static_cast<std::uint8_t>(body.size() >> 8 * (riff ? i : 3 - i));
+  out.insert(out.end(), head, head + 8);
   out.insert(out.end(), body.begin(), body.end());
 }
 
